@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string_view>
+
+// The console the program talks to: standard output and a key from the keyboard.
+class Console {
+ public:
+  virtual ~Console() = default;
+  virtual void write(std::string_view text) = 0;
+  // Waits for one key press at the console itself, not standard input. Returns
+  // at once when the process has no console.
+  virtual void wait_for_key() = 0;
+};
+
+// The process's real console. Output that is buffered because standard output
+// is redirected is written out by flush_system_console().
+Console& system_console();
+void flush_system_console();

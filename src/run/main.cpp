@@ -1,0 +1,17 @@
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+#include "common/files.h"
+#include "common/local_date.h"
+#include "common/platform.h"
+#include "common/pod_search.h"
+#include "run/run.h"
+
+int main(int argc, char* argv[]) {
+  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  Platform platform{system_console(), system_files(), system_pod_search(), local_weekday};
+  int status = run(arguments, platform);
+  flush_system_console();
+  return status;
+}

@@ -1,0 +1,51 @@
+#include "run/run.h"
+
+#include "common/console.h"
+#include "common/error_report.h"
+#include "common/messages.h"
+#include "common/paths.h"
+#include "common/platform.h"
+#include "run/install_list.h"
+#include "update/update_lists.h"
+
+namespace {
+
+constexpr int exit_status = 0;
+
+void write_usage(Console& console) {
+  console.write(messages::usage_line_1);
+  console.write(messages::usage_line_2);
+  console.write(messages::usage_line_3);
+}
+
+}  // namespace
+
+int list_for_weekday(int weekday) { return weekday == 0 ? 7 : weekday; }
+
+int selected_list(const std::string& argument) {
+  if (argument.size() < 2 || argument[1] < '1' || argument[1] > '7') return 0;
+  return argument[1] - '0';
+}
+
+int run(const std::vector<std::string>& arguments, Platform& platform) {
+  if (arguments.empty()) {
+    write_usage(platform.console);
+    return exit_status;
+  }
+  int list_number = list_for_weekday(platform.weekday());
+  const std::string root = make_root_path(arguments.back());
+  if (root.size() > max_root_path_length) {
+    report_error(platform.console, messages::path_too_long);
+    return exit_status;
+  }
+  for (const std::string& argument : arguments) {
+    if (argument == "/?") {
+      write_usage(platform.console);
+      return exit_status;
+    }
+    if (is_update_option(argument)) update_all_lists(platform, root);
+    if (int selected = selected_list(argument)) list_number = selected;
+  }
+  install_list(platform, root, list_number);
+  return exit_status;
+}
