@@ -1,0 +1,68 @@
+#pragma once
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/console.h"
+#include "common/files.h"
+#include "common/platform.h"
+#include "common/pod_search.h"
+
+// Records what the program writes and where it waits for a key.
+class FakeConsole final : public Console {
+ public:
+  void write(std::string_view text) override { output += text; }
+  void wait_for_key() override { output += "<key>"; }
+  std::string output;
+};
+
+// Files held in memory, by name. Any one step can be made to fail.
+class MemoryFiles final : public Files {
+ public:
+  enum class Step { open_for_reading, read, may_write, create, write, flush, close, replace };
+
+  // Makes the `occurrence`th call (from 1) of `step` fail.
+  void fail_at(Step step, int occurrence = 1) { failures_[step] = occurrence; }
+
+  bool open_for_reading(const std::string& path, FileHandle& file) override;
+  bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) override;
+  void close_reading(FileHandle file) override;
+  bool may_write(const std::string& path) override;
+  bool create_beside(const std::string& path, FileHandle& file, std::string& temporary_path) override;
+  bool write(FileHandle file, const char* bytes, std::size_t count) override;
+  bool flush_to_disk(FileHandle file) override;
+  bool close_written(FileHandle file) override;
+  bool replace(const std::string& from, const std::string& to) override;
+  void remove(const std::string& path) override;
+
+  std::map<std::string, std::string> files;
+  std::set<std::string> read_only;
+  std::size_t read_size = 7;  // small, so that blocks split lines
+  int open_handles = 0;
+
+ private:
+  bool fails(Step step);
+  std::map<Step, int> failures_;
+  std::map<Step, int> calls_;
+  std::map<std::intptr_t, std::string> names_;
+  std::map<std::intptr_t, std::size_t> positions_;
+  std::intptr_t next_handle_ = 1;
+};
+
+class FakePodSearch final : public PodSearch {
+ public:
+  SearchResult find_pods(const std::string& directory, std::vector<std::string>& names) override;
+  std::map<std::string, std::vector<std::string>> directories;
+  std::set<std::string> unreadable;
+  std::vector<std::string> searched;
+};
+
+struct FakePlatform {
+  FakeConsole console;
+  MemoryFiles files;
+  FakePodSearch pods;
+  static inline int weekday = 1;
+  Platform platform{console, files, pods, [] { return weekday; }};
+};
