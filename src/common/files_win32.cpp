@@ -30,6 +30,11 @@ class Win32Files final : public Files {
   void close_reading(FileHandle file) override { CloseHandle(handle_of(file)); }
 
   bool may_write(const std::string& path) override {
+    // Asked of the attributes too, since an administrator may open read-only files.
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+      return false;
+    }
     HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// Runs the program under test, native or the Windows build under Wine, as
+// named by the environment: QUORVANTIS_PROGRAM, and QUORVANTIS_WINE=1 for Wine.
+struct Target {
+  std::string program;
+  bool wine = false;
+};
+Target target_from_environment();
+
+struct Finished {
+  bool in_time = false;
+  int status = -1;  // exit status, or -1 when killed or timed out
+  std::string output;
+};
+
+// Starts `command` in a new session (no controlling terminal), standard input
+// from /dev/null, and kills it when it outlives `timeout_ms`.
+Finished run_command(const std::vector<std::string>& command, const std::string& directory, int timeout_ms = 60000);
+
+// The program with its arguments, as `command` for run_command.
+std::vector<std::string> program_command(const Target& target, const std::vector<std::string>& arguments);
+
+// A path of this machine as the program under test names it.
+std::string path_for_program(const Target& target, const std::string& path);
+
+// A fresh directory, removed with its contents when the object goes.
+class TemporaryDirectory {
+ public:
+  TemporaryDirectory();
+  ~TemporaryDirectory();
+  TemporaryDirectory(const TemporaryDirectory&) = delete;
+  TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Plain file helpers for test set-up and checks.
+void write_file(const std::string& path, const std::string& contents);  // creates parent directories
+std::optional<std::string> read_file(const std::string& path);          // nullopt: no regular file there
+void make_directories(const std::string& path);
+std::vector<std::string> files_below(const std::string& directory);  // relative names, sorted
+std::string replace_all(std::string text, const std::string& from, const std::string& to);

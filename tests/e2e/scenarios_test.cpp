@@ -1,0 +1,236 @@
+// One table of whole runs, played against the native program and against the
+// Windows program under Wine: arguments in, console output and file bytes out.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <functional>
+
+#include "harness.h"
+
+namespace {
+
+enum class Only { both, native, windows };
+const std::optional<std::string> absent;
+
+struct Scenario {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> given;  // a name ending in "/" is a directory
+  std::vector<std::string> arguments;
+  std::string output;
+  std::vector<std::pair<std::string, std::optional<std::string>>> expected;
+  Only only = Only::both;
+  std::function<void(const Target&, const std::string& directory)> prepare = nullptr;
+};
+
+const std::string usage =
+    "QUORVANTIS </option> \"Path to pod sub directories\"\n"
+    "\t/u\tUpdate pod directories.\n"
+    "\t/n\tWhere n = directory number\n";
+const std::string updating = "Updating pod.ini files\n";
+const std::string not_found = "Error: path to pods not found\n";
+const std::string no_ini = "Error: cannot open ini file\n";
+const std::string no_pod_ini = "Error: cannot write pod.ini file\n";
+
+// The seven list files, each holding nothing but its own number.
+std::vector<std::pair<std::string, std::string>> numbered_lists() {
+  std::vector<std::pair<std::string, std::string>> lists;
+  for (int n = 1; n <= 7; ++n) lists.push_back({"pods/" + std::to_string(n) + ".ini", std::to_string(n) + "\r\n"});
+  return lists;
+}
+
+std::vector<std::pair<std::string, std::string>> with(std::vector<std::pair<std::string, std::string>> a,
+                                                    const std::vector<std::pair<std::string, std::string>>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::vector<std::pair<std::string, std::string>> pods(int directory, int count, const std::string& prefix) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (int i = 0; i < count; ++i) {
+    files.push_back({"pods/" + std::to_string(directory) + "/" + prefix + std::to_string(100 + i) + ".pod", "p"});
+  }
+  return files;
+}
+
+std::string list_of(int directory, int count, const std::string& prefix) {
+  std::string lines;
+  for (int i = 0; i < count; ++i) lines += std::to_string(directory) + "\\" + prefix + std::to_string(100 + i) + ".pod\r\n";
+  return lines;
+}
+
+// Sets Windows file attributes with Wine's own attrib command.
+std::function<void(const Target&, const std::string&)> attrib(std::vector<std::pair<std::string, std::string>> changes) {
+  return [changes](const Target& target, const std::string& directory) {
+    for (const auto& [flag, name] : changes) {
+      Finished done = run_command({"wine", "attrib", flag, path_for_program(target, directory + "/" + name)}, directory);
+      ASSERT_TRUE(done.in_time && done.status == 0) << "attrib " << flag << " " << name;
+    }
+  };
+}
+
+std::vector<Scenario> scenarios() {
+  const std::vector<std::pair<std::string, std::string>> road = {
+      {"pods/0/base.pod", "b"}, {"pods/0/maps.pod", "m"}, {"pods/1/extra.pod", "e"}};
+  const std::string two_common = "2\r\n0\\base.pod\r\n0\\maps.pod\r\n";
+  std::string seven_not_found;
+  for (int i = 0; i < 7; ++i) seven_not_found += not_found;
+  return {
+      {"no arguments", {}, {}, usage, {{"pod.ini", absent}}},
+      {"usage request", numbered_lists(), {"/?"}, usage, {{"pod.ini", absent}}},
+      {"usage before update", road, {"/?", "/u", "{root}"}, usage, {{"pods/1.ini", absent}, {"pod.ini", absent}}},
+      {"update then usage",
+       road,
+       {"/u", "/?", "{root}"},
+       updating + usage,
+       {{"pods/1.ini", "3\r\n0\\base.pod\r\n1\\extra.pod\r\n0\\maps.pod\r\n"}, {"pods/7.ini", two_common}, {"pod.ini", absent}}},
+      {"road of one run",
+       road,
+       {"/u", "/2", "{root}"},
+       updating,
+       {{"pods/1.ini", "3\r\n0\\base.pod\r\n1\\extra.pod\r\n0\\maps.pod\r\n"},
+        {"pods/2.ini", two_common}, {"pods/3.ini", two_common}, {"pods/4.ini", two_common},
+        {"pods/5.ini", two_common}, {"pods/6.ini", two_common}, {"pods/7.ini", two_common},
+        {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}}},
+      {"list number argument", numbered_lists(), {"/3", "{root}"}, "", {{"pod.ini", "3\r\n"}}},
+      {"last list number wins", numbered_lists(), {"/3", "/5", "{root}"}, "", {{"pod.ini", "5\r\n"}}},
+      {"first character not examined", numbered_lists(), {"x6", "{root}"}, "", {{"pod.ini", "6\r\n"}}},
+      {"eight selects the day's list", numbered_lists(), {"/8", "{root}"}, "", {{"pod.ini", "{today}\r\n"}}},
+      {"the day's list", numbered_lists(), {"{root}"}, "", {{"pod.ini", "{today}\r\n"}}},
+      {"root with trailing backslash", numbered_lists(), {"/4", "{root}\\"}, "", {{"pod.ini", "4\r\n"}}},
+      {"root with trailing slash",
+       {{"pods/4.ini", "1\r\n0\\a.pod\r\n"}},
+       {"/4", "{root}/"},
+       "",
+       {{"pod.ini", "1\r\n{root}/\\0\\a.pod\r\n"}}},
+      {"root path too long",
+       numbered_lists(),
+       {"/?", "/3", "{root}\\" + std::string(250, 'x')},
+       "Error: path to pods is too long\n",
+       {{"pod.ini", absent}}},
+      {"list file missing",
+       {{"pod.ini", "earlier\r\n"}},
+       {"/3", "{root}"},
+       no_ini,
+       {{"pod.ini", "earlier\r\n"}}},
+      {"list file is a directory", {{"pods/3.ini/", ""}}, {"/3", "{root}"}, no_ini, {{"pod.ini", absent}}},
+      {"pod.ini is a directory", with(numbered_lists(), {{"pod.ini/", ""}}), {"/3", "{root}"}, no_pod_ini, {}},
+      {"text rules of the list file",
+       {{"pods/3.ini", "4\r\n\r\n0\\" + std::string(85, 'L') + ".pod\r\n0\\lf.pod\n0\\last.pod"}},
+       {"/3", "{root}"},
+       "",
+       {{"pod.ini", "4\r\n{root}\\\r\n{root}\\0\\" + std::string(85, 'L') + ".pod\r\n{root}\\0\\lf.pod\r\n{root}\\0\\last.pod"}}},
+      {"ctrl-z ends the list file",
+       {{"pods/3.ini", "2\r\n0\\a.pod\r\n\x1a" "0\\b.pod\r\n"}},
+       {"/3", "{root}"},
+       "",
+       {{"pod.ini", "2\r\n{root}\\0\\a.pod\r\n"}}},
+      {"empty list file", {{"pods/3.ini", ""}, {"pod.ini", "earlier"}}, {"/3", "{root}"}, "", {{"pod.ini", ""}}},
+      {"wildcards arrive unchanged", {{"pods/3.ini", "0\r\n"}}, {"/3", "p*"}, no_ini, {{"pod.ini", absent}}},
+      {"a hundred pods",
+       with(pods(0, 60, "c"), pods(5, 40, "n")),
+       {"/u", "/5", "{root}"},
+       updating,
+       {{"pods/5.ini", "100\r\n" + list_of(0, 60, "c") + list_of(5, 40, "n")}, {"pods/1.ini", "60\r\n" + list_of(0, 60, "c")}}},
+      {"a hundred and one pods",
+       with(with(pods(0, 60, "c"), pods(5, 41, "n")), {{"pods/5.ini", "earlier"}}),
+       {"/u", "/5", "{root}"},
+       updating + "Maximum number of PODS has been exceeded",
+       {{"pods/5.ini", "earlier"}, {"pods/4.ini", "60\r\n" + list_of(0, 60, "c")},
+        {"pod.ini", "earlier"}}},
+      {"name order and letter case",
+       {{"pods/0/b.POD", ""}, {"pods/0/Z.pod", ""}, {"pods/0/_a.pod", ""}, {"pods/0/a.pod", ""},
+        {"pods/3/A-b.pod", ""}, {"pods/3/a.pod", ""}, {"pods/0/x.podcast", ""}, {"pods/0/y.pode", ""},
+        {"pods/0/pod", ""}, {"pods/0/z.pod/", ""}},
+       {"/u", "/3", "{root}"},
+       updating,
+       {{"pods/3.ini", "6\r\n3\\A-b.pod\r\n0\\a.pod\r\n3\\a.pod\r\n0\\b.POD\r\n0\\Z.pod\r\n0\\_a.pod\r\n"}}},
+      {"common directory missing",
+       {{"pods/1/a.pod", ""}, {"pods/1.ini", "earlier"}},
+       {"/u", "/1", "{root}"},
+       updating + seven_not_found,
+       {{"pods/1.ini", "earlier"}, {"pods/2.ini", absent}, {"pod.ini", "earlier"}}},
+      {"common directory without pods",
+       {{"pods/0/", ""}, {"pods/2/a.pod", ""}},
+       {"/u", "/2", "{root}"},
+       updating + seven_not_found + no_ini,
+       {{"pods/2.ini", absent}}},
+      {"list file that may not be written",
+       with(road, {{"pods/4.ini/", ""}}),
+       {"/u", "/7", "{root}"},
+       updating + "Error: cannot open file for writing\n",
+       {{"pods/3.ini", two_common}, {"pods/5.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}}},
+      {"hidden pods and links",
+       {{"pods/0/.hidden.pod", ""}, {"pods/0/real.pod", "r"}, {"pods/0/sub/", ""}},
+       {"/u", "/1", "{root}"},
+       updating,
+       {{"pods/1.ini", "3\r\n0\\link.pod\r\n0\\real.pod\r\n0\\sub.pod\r\n"}},
+       Only::native,
+       [](const Target&, const std::string& directory) {
+         ASSERT_EQ(symlink("real.pod", (directory + "/pods/0/link.pod").c_str()), 0);
+         ASSERT_EQ(symlink("missing", (directory + "/pods/0/dangling.pod").c_str()), 0);
+         ASSERT_EQ(symlink("real.pod", (directory + "/pods/0/sub.pod").c_str()), 0);
+         ASSERT_EQ(symlink("sub", (directory + "/pods/0/dir.pod").c_str()), 0);
+       }},
+      {"hidden, system and read-only files",
+       {{"pods/0/h.pod", ""}, {"pods/0/s.pod", ""}, {"pods/0/r.pod", ""}, {"pods/0/x.pod", ""}, {"pods/0/z.pod/", ""}},
+       {"/u", "/1", "{root}"},
+       updating,
+       {{"pods/1.ini", "2\r\n0\\r.pod\r\n0\\x.pod\r\n"}},
+       Only::windows,
+       attrib({{"+h", "pods/0/h.pod"}, {"+s", "pods/0/s.pod"}, {"+r", "pods/0/r.pod"}})},
+      {"read-only pod.ini",
+       with(numbered_lists(), {{"pod.ini", "earlier"}}),
+       {"/3", "{root}"},
+       no_pod_ini,
+       {{"pod.ini", "earlier"}},
+       Only::windows,
+       attrib({{"+r", "pod.ini"}})},
+  };
+}
+
+int todays_list() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local.tm_wday == 0 ? 7 : local.tm_wday;
+}
+
+TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
+  const Target target = target_from_environment();
+  ASSERT_FALSE(target.program.empty()) << "QUORVANTIS_PROGRAM names the program under test";
+  for (const Scenario& scenario : scenarios()) {
+    if (scenario.only == (target.wine ? Only::native : Only::windows)) continue;
+    SCOPED_TRACE(scenario.name);
+    TemporaryDirectory directory;
+    for (const auto& [name, contents] : scenario.given) {
+      if (name.back() == '/') {
+        make_directories(directory.path() + "/" + name);
+      } else {
+        write_file(directory.path() + "/" + name, contents);
+      }
+    }
+    if (scenario.prepare) scenario.prepare(target, directory.path());
+    const std::string root = path_for_program(target, directory.path() + "/pods");
+    auto fill_in = [&](std::string text) {
+      return replace_all(replace_all(text, "{root}", root), "{today}", std::to_string(todays_list()));
+    };
+    std::vector<std::string> arguments;
+    for (const std::string& argument : scenario.arguments) arguments.push_back(fill_in(argument));
+
+    Finished run = run_command(program_command(target, arguments), directory.path());
+
+    ASSERT_TRUE(run.in_time);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.output, scenario.output);
+    for (const auto& [name, contents] : scenario.expected) {
+      std::optional<std::string> wanted = contents ? std::optional(fill_in(*contents)) : absent;
+      EXPECT_EQ(read_file(directory.path() + "/" + name), wanted) << name;
+    }
+    for (const std::string& name : files_below(directory.path())) {
+      EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
+    }
+  }
+}
+
+}  // namespace
