@@ -38,6 +38,10 @@ class TerminalRun {
       int null_device = open("/dev/null", O_WRONLY);
       dup2(null_device, STDERR_FILENO);
       if (chdir(directory.c_str()) != 0) _exit(126);
+      // The terminal speaks UTF-8; Wine reads its keys by the locale.
+      setenv("LANG", "C.UTF-8", 1);
+      unsetenv("LC_ALL");
+      unsetenv("LC_CTYPE");
       std::vector<char*> argv;
       for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
       argv.push_back(nullptr);
