@@ -10,9 +10,9 @@ class Console {
   // Waits for one key press at the console itself, not standard input. Returns
   // at once when the process has no console.
   virtual void wait_for_key() = 0;
+  // Writes out what is still held back, at the end of the run.
+  virtual void flush() {}
 };
 
-// The process's real console. Output that is buffered because standard output
-// is redirected is written out by flush_system_console().
+// The process's real console.
 Console& system_console();
-void flush_system_console();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/console_output.h"
 
 namespace {
 
@@ -82,25 +83,25 @@ void read_one_key(int terminal) {
   }
 }
 
+void write_to_standard_output(std::string_view text) {
+  while (!text.empty()) {
+    ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+}
+
 class PosixConsole final : public Console {
  public:
-  PosixConsole() : unbuffered_(isatty(STDOUT_FILENO) == 1) {
+  PosixConsole() : output_(isatty(STDOUT_FILENO) == 1, write_to_standard_output) {
     // A reader that went away must not end the run before its files are written.
     ::signal(SIGPIPE, SIG_IGN);
   }
 
-  void write(std::string_view text) override {
-    if (unbuffered_) {
-      write_out(text);
-    } else {
-      buffer_ += text;
-    }
-  }
+  void write(std::string_view text) override { output_.write(text); }
 
-  void flush() {
-    write_out(buffer_);
-    buffer_.clear();
-  }
+  void flush() override { output_.flush(); }
 
   void wait_for_key() override {
     // The console is the controlling terminal; a run without one, or in the
@@ -128,26 +129,12 @@ class PosixConsole final : public Console {
   }
 
  private:
-  void write_out(std::string_view text) {
-    while (!text.empty()) {
-      ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return;
-      text.remove_prefix(static_cast<std::size_t>(written));
-    }
-  }
-
-  bool unbuffered_;
-  std::string buffer_;
+  ConsoleOutput output_;
 };
-
-PosixConsole& the_console() {
-  static PosixConsole console;
-  return console;
-}
 
 }  // namespace
 
-Console& system_console() { return the_console(); }
-
-void flush_system_console() { the_console().flush(); }
+Console& system_console() {
+  static PosixConsole console;
+  return console;
+}

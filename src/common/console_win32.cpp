@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/console.h"
+#include "common/console_output.h"
 
 namespace {
 
@@ -18,25 +19,28 @@ bool is_modifier_alone(WORD key) {
   }
 }
 
+void write_to_standard_output(std::string_view text) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
+  while (!text.empty()) {
+    DWORD written = 0;
+    if (!WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written == 0) return;
+    text.remove_prefix(written);
+  }
+}
+
+bool standard_output_is_console() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 class Win32Console final : public Console {
  public:
-  Win32Console() : output_(GetStdHandle(STD_OUTPUT_HANDLE)) {
-    DWORD mode = 0;
-    unbuffered_ = GetConsoleMode(output_, &mode) != 0;
-  }
+  Win32Console() : output_(standard_output_is_console(), write_to_standard_output) {}
 
-  void write(std::string_view text) override {
-    if (unbuffered_) {
-      write_out(text);
-    } else {
-      buffer_ += text;
-    }
-  }
+  void write(std::string_view text) override { output_.write(text); }
 
-  void flush() {
-    write_out(buffer_);
-    buffer_.clear();
-  }
+  void flush() override { output_.flush(); }
 
   void wait_for_key() override {
     // The console itself, not standard input, which may be redirected.
@@ -60,29 +64,12 @@ class Win32Console final : public Console {
   }
 
  private:
-  void write_out(std::string_view text) {
-    if (output_ == nullptr || output_ == INVALID_HANDLE_VALUE) return;
-    while (!text.empty()) {
-      DWORD written = 0;
-      if (!WriteFile(output_, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) || written == 0) {
-        return;
-      }
-      text.remove_prefix(written);
-    }
-  }
-
-  HANDLE output_;
-  bool unbuffered_ = false;
-  std::string buffer_;
+  ConsoleOutput output_;
 };
-
-Win32Console& the_console() {
-  static Win32Console console;
-  return console;
-}
 
 }  // namespace
 
-Console& system_console() { return the_console(); }
-
-void flush_system_console() { the_console().flush(); }
+Console& system_console() {
+  static Win32Console console;
+  return console;
+}

@@ -12,6 +12,6 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   Platform platform{system_console(), system_files(), system_pod_search(), local_weekday};
   int status = run(arguments, platform);
-  flush_system_console();
+  platform.console.flush();
   return status;
 }
