@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -36,7 +37,7 @@ std::string path_for_program(const Target& target, const std::string& path) {
   return target.wine ? "Z:" + replace_all(path, "/", "\\") : path;
 }
 
-Finished run_command(const std::vector<std::string>& command, const std::string& directory, int timeout_ms) {
+Finished run_command(const std::vector<std::string>& command, const std::string& directory, RunOptions options) {
   Finished result;
   int pipe_ends[2];
   if (pipe(pipe_ends) != 0) return result;
@@ -48,6 +49,10 @@ Finished run_command(const std::vector<std::string>& command, const std::string&
     dup2(pipe_ends[1], STDOUT_FILENO);
     dup2(null_device, STDERR_FILENO);
     close(pipe_ends[0]);
+    if (options.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0)) {
+      _exit(125);
+    }
     if (chdir(directory.c_str()) != 0) _exit(126);
     std::vector<char*> argv;
     for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
@@ -56,7 +61,7 @@ Finished run_command(const std::vector<std::string>& command, const std::string&
     _exit(127);
   }
   close(pipe_ends[1]);
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);
   int wait_status = 0;
   bool exited = false;
   bool pipe_open = true;

@@ -18,9 +18,17 @@ struct Finished {
   std::string output;
 };
 
+struct RunOptions {
+  int timeout_ms = 60000;
+  bool unprivileged = false;  // as user and group 65534 (nobody) when started as root
+};
+
 // Starts `command` in a new session (no controlling terminal), standard input
-// from /dev/null, and kills it when it outlives `timeout_ms`.
-Finished run_command(const std::vector<std::string>& command, const std::string& directory, int timeout_ms = 60000);
+// from /dev/null, and kills it when it outlives its time.
+Finished run_command(const std::vector<std::string>& command, const std::string& directory, RunOptions options = {});
+
+// The id that RunOptions::unprivileged runs as.
+inline constexpr unsigned unprivileged_id = 65534;
 
 // The program with its arguments, as `command` for run_command.
 std::vector<std::string> program_command(const Target& target, const std::vector<std::string>& arguments);

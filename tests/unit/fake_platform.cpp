@@ -2,7 +2,11 @@
 
 #include <algorithm>
 
-bool MemoryFiles::fails(Step step) { return ++calls_[step] == failures_[step]; }
+bool MemoryFiles::fails(Step step) {
+  if (++calls_[step] != failures_[step]) return false;
+  failure_injected = true;
+  return true;
+}
 
 bool MemoryFiles::open_for_reading(const std::string& path, FileHandle& file) {
   if (fails(Step::open_for_reading) || !files.count(path)) return false;

@@ -41,6 +41,7 @@ class MemoryFiles final : public Files {
   std::set<std::string> read_only;
   std::size_t read_size = 7;  // small, so that blocks split lines
   int open_handles = 0;
+  bool failure_injected = false;
 
  private:
   bool fails(Step step);

@@ -1,0 +1,213 @@
+// Failures of a real disk, met by the native program: a full file system, a
+// directory that may not be written, and a run killed at any moment.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+const std::string cannot_write_list = "Error: cannot open file for writing\n";
+
+class RealFaults : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    target_ = target_from_environment();
+    ASSERT_FALSE(target_.program.empty()) << "QUORVANTIS_PROGRAM names the program under test";
+    if (target_.wine) GTEST_SKIP() << "faults of the disk are met by the native program";
+    chmod(directory_.path().c_str(), 0755);  // open to the unprivileged user
+  }
+  std::string at(const std::string& name) const { return directory_.path() + "/" + name; }
+  Finished run(const std::vector<std::string>& arguments, const std::string& directory, RunOptions options = {}) {
+    return run_command(program_command(target_, arguments), directory, options);
+  }
+  void expect_no_temporary_file() {
+    for (const std::string& name : files_below(directory_.path())) {
+      EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
+    }
+  }
+  // Fills the tree with pods of long names: each list file then holds about 25 KB.
+  void give_pods(const std::string& common, const std::string& tag) {
+    for (int i = 0; i < 100; ++i) write_file(common + "/" + tag + std::string(200, 'p') + std::to_string(i) + ".pod", "");
+  }
+  Target target_;
+  TemporaryDirectory directory_;
+};
+
+// A small file system of its own, filled up.
+class FullDisk {
+ public:
+  explicit FullDisk(const std::string& path) : path_(path) {
+    make_directories(path);
+    if (mount("tmpfs", path.c_str(), "tmpfs", 0, "size=512k,mode=0777") != 0) {
+      reason_ = std::string("cannot mount a tmpfs here: ") + strerror(errno);
+      return;
+    }
+    mounted_ = true;
+  }
+  ~FullDisk() {
+    if (mounted_) umount2(path_.c_str(), MNT_DETACH);
+  }
+  void fill() {
+    std::ofstream filler(path_ + "/filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  bool mounted() const { return mounted_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+  std::string reason_;
+};
+
+TEST_F(RealFaults, AFullDiskKeepsPodIniAndTheListFiles) {
+  FullDisk disk(at("small"));
+  if (!disk.mounted()) GTEST_SKIP() << disk.reason();
+  // pod.ini on the full disk, its list elsewhere.
+  std::string list = "2000\r\n";
+  for (int i = 0; i < 2000; ++i) list += "0\\" + std::string(100, 'x') + std::to_string(i) + ".pod\r\n";
+  write_file(at("pods/3.ini"), list);
+  write_file(at("small/pod.ini"), "earlier\r\n");
+  // The list files on the full disk, their pods elsewhere.
+  give_pods(at("small/pods/0"), "");
+  write_file(at("small/pods/5.ini"), "earlier\r\n");
+  disk.fill();
+
+  Finished install = run({"/3", at("pods")}, at("small"));
+  EXPECT_EQ(install.output, "Error: cannot write pod.ini file\n");
+  EXPECT_EQ(read_file(at("small/pod.ini")), "earlier\r\n");
+
+  Finished update = run({"/u", "/9", at("small/pods")}, at("small"));
+  std::string reports;
+  for (int i = 0; i < 7; ++i) reports += cannot_write_list;
+  EXPECT_EQ(update.output, "Updating pod.ini files\n" + reports + "Error: cannot open ini file\n");
+  EXPECT_EQ(read_file(at("small/pods/5.ini")), "earlier\r\n");
+  EXPECT_EQ(read_file(at("small/pods/1.ini")), std::nullopt);
+  expect_no_temporary_file();
+}
+
+TEST_F(RealFaults, DirectoriesAndFilesThatMayNotBeWritten) {
+  if (geteuid() == 0) std::cout << "running the program as user " << unprivileged_id << "\n";
+  write_file(at("pods/0/a.pod"), "");
+  for (int n = 1; n <= 7; ++n) write_file(at("pods/" + std::to_string(n) + ".ini"), "1\r\n0\\old.pod\r\n");
+  chmod(at("pods").c_str(), 0555);
+  make_directories(at("locked"));
+  write_file(at("locked/pod.ini"), "earlier\r\n");
+  chmod(at("locked/pod.ini").c_str(), 0666);
+  chmod(at("locked").c_str(), 0555);
+  make_directories(at("open"));
+  chmod(at("open").c_str(), 0777);
+  write_file(at("open/pod.ini"), "earlier\r\n");
+  chmod(at("open/pod.ini").c_str(), 0444);
+
+  std::string reports;
+  for (int i = 0; i < 7; ++i) reports += cannot_write_list;
+  Finished update = run({"/u", "/2", at("pods")}, at("locked"), {.unprivileged = true});
+  EXPECT_EQ(update.status, 0);
+  EXPECT_EQ(update.output, "Updating pod.ini files\n" + reports + "Error: cannot write pod.ini file\n");
+  EXPECT_EQ(read_file(at("pods/2.ini")), "1\r\n0\\old.pod\r\n");
+  EXPECT_EQ(read_file(at("locked/pod.ini")), "earlier\r\n");
+
+  Finished read_only = run({"/2", at("pods")}, at("open"), {.unprivileged = true});
+  EXPECT_EQ(read_only.output, "Error: cannot write pod.ini file\n");
+  EXPECT_EQ(read_file(at("open/pod.ini")), "earlier\r\n");
+  expect_no_temporary_file();
+}
+
+// Starts the program and kills it after `delay`; false when it could not start.
+bool run_and_kill(const std::vector<std::string>& command, const std::string& directory,
+                  std::chrono::microseconds delay) {
+  pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    setsid();
+    freopen("/dev/null", "w", stdout);
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  std::this_thread::sleep_for(delay);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return true;
+}
+
+// Killed at random moments, over and over: every list file and pod.ini is
+// always either the complete old or the complete new one.
+TEST_F(RealFaults, KilledAtAnyMomentNothingIsMixed) {
+  give_pods(at("pods/0"), "a");
+  give_pods(at("pods/other"), "b");
+  std::string big_list_3 = "5000\r\n", big_list_4 = "5000\r\n";
+  for (int i = 0; i < 5000; ++i) {
+    big_list_3 += "0\\three" + std::to_string(i) + ".pod\r\n";
+    big_list_4 += "0\\four" + std::to_string(i) + ".pod\r\n";
+  }
+  write_file(at("lists/3.ini"), big_list_3);
+  write_file(at("lists/4.ini"), big_list_4);
+  const std::vector<std::string> update = program_command(target_, {"/u", "/?", at("pods")});
+
+  // What each state of the tree gives when a run is left alone.
+  auto swap_common = [&] {
+    std::rename(at("pods/0").c_str(), at("pods/swap").c_str());
+    std::rename(at("pods/other").c_str(), at("pods/0").c_str());
+    std::rename(at("pods/swap").c_str(), at("pods/other").c_str());
+  };
+  std::set<std::string> whole_lists;
+  auto start = std::chrono::steady_clock::now();
+  for (int state = 0; state < 2; ++state) {
+    run_command(update, directory_.path());
+    for (int n = 1; n <= 7; ++n) whole_lists.insert(*read_file(at("pods/" + std::to_string(n) + ".ini")));
+    swap_common();
+  }
+  const auto update_time = (std::chrono::steady_clock::now() - start) / 2;
+  ASSERT_EQ(whole_lists.size(), 2u);  // the lists without pods of their own are alike
+  std::set<std::string> whole_pod_inis;
+  for (int n : {3, 4}) {
+    run_command(program_command(target_, {"/" + std::to_string(n), at("lists")}), directory_.path());
+    whole_pod_inis.insert(*read_file(at("pod.ini")));
+  }
+  ASSERT_EQ(whole_pod_inis.size(), 2u);
+
+  std::mt19937 random(12345);
+  const auto longest = std::chrono::duration_cast<std::chrono::microseconds>(update_time * 3 / 2);
+  int kills = 0;
+  for (int i = 0; i < 240; ++i) {
+    std::chrono::microseconds delay(std::uniform_int_distribution<long>(0, longest.count())(random));
+    if (i % 2 == 0) {
+      swap_common();
+      ASSERT_TRUE(run_and_kill(update, directory_.path(), delay));
+    } else {
+      ASSERT_TRUE(run_and_kill(program_command(target_, {i % 4 == 1 ? "/3" : "/4", at("lists")}), directory_.path(), delay));
+    }
+    ++kills;
+    for (int n = 1; n <= 7; ++n) {
+      ASSERT_TRUE(whole_lists.count(read_file(at("pods/" + std::to_string(n) + ".ini")).value_or("missing")))
+          << "list " << n << " after kill " << i;
+    }
+    ASSERT_TRUE(whole_pod_inis.count(read_file(at("pod.ini")).value_or("missing"))) << "after kill " << i;
+  }
+  int left = 0;
+  for (const std::string& name : files_below(directory_.path())) left += name.find(".tmp") != std::string::npos;
+  std::cout << "kills survived: " << kills << " (a run takes about "
+            << std::chrono::duration_cast<std::chrono::microseconds>(update_time).count()
+            << " us); temporary files left by killed runs: " << left << "\n";
+}
+
+}  // namespace
