@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds every variant with warnings as errors and
-# runs all tests: native, under the sanitizers, and the Windows program under Wine.
+# runs all tests: native, under valgrind and the sanitizers, the Windows program
+# under Wine, the fuzz targets for a bounded time, and the static checkers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,3 +37,9 @@ step "Sanitizer build and its tests"
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize
 ctest --preset sanitize -j2
+
+step "Fuzzing"
+bash scripts/fuzz.sh "${QUORVANTIS_FUZZ_SECONDS:-30}"
+
+step "Static analysis"
+bash scripts/check.sh

@@ -23,9 +23,10 @@ constexpr int fatal_signals[] = {SIGHUP, SIGTERM, SIGQUIT, SIGINT};
 struct sigaction handlers_before[sizeof fatal_signals / sizeof fatal_signals[0]];
 
 extern "C" void restore_terminal_and_die(int signal_number) {
+  // Nothing is left to do should any of these fail: the process is ending.
   if (waiting_terminal >= 0) tcsetattr(waiting_terminal, TCSANOW, &terminal_mode_before);
-  ::signal(signal_number, SIG_DFL);
-  raise(signal_number);
+  (void)::signal(signal_number, SIG_DFL);
+  (void)raise(signal_number);
 }
 
 void catch_fatal_signals() {
@@ -96,7 +97,7 @@ class PosixConsole final : public Console {
  public:
   PosixConsole() : output_(isatty(STDOUT_FILENO) == 1, write_to_standard_output) {
     // A reader that went away must not end the run before its files are written.
-    ::signal(SIGPIPE, SIG_IGN);
+    (void)::signal(SIGPIPE, SIG_IGN);
   }
 
   void write(std::string_view text) override { output_.write(text); }

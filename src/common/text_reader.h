@@ -27,4 +27,5 @@ class TextReader {
   FileHandle file_;
   bool open_ = false;
   bool ended_ = false;
+  std::string block_;
 };

@@ -17,10 +17,12 @@ bool TextWriter::open(const std::string& path) {
 }
 
 void TextWriter::write(std::string_view text) {
-  for (char c : text) {
-    if (c == '\n') buffer_ += '\r';
-    buffer_ += c;
+  for (std::size_t line_end; (line_end = text.find('\n')) != std::string_view::npos;) {
+    buffer_ += text.substr(0, line_end);
+    buffer_ += "\r\n";
+    text.remove_prefix(line_end + 1);
   }
+  buffer_ += text;
   if (buffer_.size() >= buffer_limit) write_out_buffer();
 }
 

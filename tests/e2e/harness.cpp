@@ -22,11 +22,15 @@ Target target_from_environment() {
   const char* wine = std::getenv("QUORVANTIS_WINE");
   if (program != nullptr) target.program = program;
   target.wine = wine != nullptr && std::string(wine) == "1";
+  if (const char* wrapper = std::getenv("QUORVANTIS_WRAPPER")) {
+    std::istringstream words(wrapper);
+    for (std::string word; words >> word;) target.wrapper.push_back(word);
+  }
   return target;
 }
 
 std::vector<std::string> program_command(const Target& target, const std::vector<std::string>& arguments) {
-  std::vector<std::string> command;
+  std::vector<std::string> command = target.wrapper;
   if (target.wine) command.push_back("wine");
   command.push_back(target.program);
   command.insert(command.end(), arguments.begin(), arguments.end());

@@ -5,10 +5,12 @@
 #include <vector>
 
 // Runs the program under test, native or the Windows build under Wine, as
-// named by the environment: QUORVANTIS_PROGRAM, and QUORVANTIS_WINE=1 for Wine.
+// named by the environment: QUORVANTIS_PROGRAM, QUORVANTIS_WINE=1 for Wine, and
+// QUORVANTIS_WRAPPER for a command to run it under (words split at blanks).
 struct Target {
   std::string program;
   bool wine = false;
+  std::vector<std::string> wrapper;
 };
 Target target_from_environment();
 
