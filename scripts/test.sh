@@ -39,7 +39,7 @@ cmake --build --preset sanitize
 ctest --preset sanitize -j2
 
 step "Fuzzing"
-bash scripts/fuzz.sh "${QUORVANTIS_FUZZ_SECONDS:-30}"
+bash scripts/fuzz.sh "${QUORVANTIS_FUZZ_SECONDS:-20}"
 
 step "Static analysis"
 bash scripts/check.sh
