@@ -2,7 +2,7 @@
 
 namespace {
 constexpr std::size_t buffer_limit = 64 * 1024;
-}
+}  // namespace
 
 TextWriter::~TextWriter() { abandon(); }
 
@@ -16,13 +16,52 @@ bool TextWriter::open(const std::string& path) {
   return open_;
 }
 
-void TextWriter::write(std::string_view text) {
+namespace {
+
+void append_disk_bytes(std::string_view text, std::string& bytes) {
   for (std::size_t line_end; (line_end = text.find('\n')) != std::string_view::npos;) {
-    buffer_ += text.substr(0, line_end);
-    buffer_ += "\r\n";
+    bytes += text.substr(0, line_end);
+    bytes += "\r\n";
     text.remove_prefix(line_end + 1);
   }
-  buffer_ += text;
+  bytes += text;
+}
+
+// False also when the file cannot be read: it is then written anew.
+bool file_holds(Files& files, const std::string& path, std::string_view bytes) {
+  FileHandle file;
+  if (!files.open_for_reading(path, file)) return false;
+  std::string block(bytes.size() + 1, '\0');
+  std::size_t held = 0;
+  bool same = true;
+  for (std::size_t count = 1; same && count > 0;) {
+    same = files.read(file, block.data(), block.size(), count) &&
+           held + count <= bytes.size() && bytes.substr(held, count) == std::string_view(block.data(), count);
+    held += count;
+  }
+  files.close_reading(file);
+  return same && held == bytes.size();
+}
+
+}  // namespace
+
+std::string disk_bytes(std::string_view text) {
+  std::string bytes;
+  append_disk_bytes(text, bytes);
+  return bytes;
+}
+
+bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
+  if (!files.may_write(path)) return false;
+  if (file_holds(files, path, disk_bytes(text))) return true;
+  TextWriter writer(files);
+  if (!writer.open(path)) return false;
+  writer.write(text);
+  return writer.finish();
+}
+
+void TextWriter::write(std::string_view text) {
+  append_disk_bytes(text, buffer_);
   if (buffer_.size() >= buffer_limit) write_out_buffer();
 }
 

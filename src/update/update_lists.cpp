@@ -44,13 +44,12 @@ bool add_pods(Platform& platform, const std::string& root, int directory_number,
 }
 
 bool write_list_file(Platform& platform, const std::string& path, const std::vector<PodEntry>& table) {
-  TextWriter list(platform.files);
-  if (!list.open(path)) return false;
-  list.write(std::to_string(table.size()) + "\n");
+  std::string text = std::to_string(table.size()) + "\n";
   for (const PodEntry& pod : table) {
-    list.write(std::to_string(pod.directory_number) + "\\" + pod.name + "\n");
+    text += std::to_string(pod.directory_number) + "\\" + pod.name + "\n";
   }
-  return list.finish();
+  // Most updates find the pods as they were: such a list file is left alone.
+  return write_text_file_if_changed(platform.files, path, text);
 }
 
 }  // namespace

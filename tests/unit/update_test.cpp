@@ -101,3 +101,35 @@ TEST(UpdateAllLists, OneFailingListDoesNotStopTheOthers) {
 }
 
 }  // namespace
+
+namespace {
+
+// A list file that already holds the new list byte for byte is not written again.
+TEST(UpdateList, LeavesAnUnchangedListFileAlone) {
+  struct Case {
+    std::string earlier;
+    bool read_only;
+    std::string output;
+    std::string after;
+  } cases[] = {
+      {"1\r\n0\\a.pod\r\n", false, "", "1\r\n0\\a.pod\r\n"},
+      {"1\r\n0\\a.pod\r\n", true, "Error: cannot open file for writing\n<key>", "1\r\n0\\a.pod\r\n"},
+      {"1\n0\\a.pod\n", false, "", "1\r\n0\\a.pod\r\n"},
+      {"1\r\n0\\a.pod\r\nmore", false, "", "1\r\n0\\a.pod\r\n"},
+      {"1\r\n0\\a.po", false, "", "1\r\n0\\a.pod\r\n"},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    fake.pods.directories[root + "0"] = {"a.pod"};
+    fake.files.files[root + "1.ini"] = c.earlier;
+    if (c.read_only) fake.files.read_only.insert(root + "1.ini");
+    const bool unchanged = c.earlier == c.after;
+    if (unchanged) fake.files.fail_at(MemoryFiles::Step::create);  // proves that nothing is written
+    update_list(fake.platform, root, 1);
+    EXPECT_EQ(fake.console.output, c.output) << c.earlier;
+    EXPECT_EQ(list_file(fake, 1), c.after) << c.earlier;
+    EXPECT_EQ(fake.files.failure_injected, false) << c.earlier;
+  }
+}
+
+}  // namespace
