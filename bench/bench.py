@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""Times the native program on pod trees of realistic and of large size.
+
+Usage: python3 bench/bench.py [--runs N] [--program PATH]
+
+Realistic tree: 60 common pods and 40 in each numbered directory. Each run is
+"/u /3 root" (update the seven lists, then install list 3), timed against a
+floor measured in the same session: the program printing its usage, which
+starts the process and does no file work. Runs alternate between the two, and
+the medians are compared; the tree is timed once unchanged (the update finds
+every list as it was) and once changed before every run (every list is
+rewritten and forced to disk).
+
+Large tree: the same, with 1,000 to 100,000 files that are not pods beside the
+common pods, to show how the time grows with them and that those files cost no
+stat call (counted with strace, where it is installed).
+"""
+import argparse
+import os
+import resource
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+
+
+def make_tree(root, other_files=0):
+    for directory in range(8):
+        os.makedirs(os.path.join(root, str(directory)), exist_ok=True)
+    for i in range(60):
+        open(os.path.join(root, "0", f"common{i:02}.pod"), "wb").close()
+    for directory in range(1, 8):
+        for i in range(40):
+            open(os.path.join(root, str(directory), f"list{directory}-{i:02}.pod"), "wb").close()
+    for i in range(other_files):
+        open(os.path.join(root, "0", f"other{i:06}.dat"), "wb").close()
+
+
+def timed(command, cwd):
+    start = time.perf_counter()
+    subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True,
+                   start_new_session=True)
+    return time.perf_counter() - start
+
+
+def compare(program, root, cwd, runs, before_each=None):
+    floor, work = [], []
+    for _ in range(runs):
+        floor.append(timed([program], cwd))
+        if before_each:
+            before_each()
+        work.append(timed([program, "/u", "/3", root], cwd))
+    return statistics.median(floor), statistics.median(work)
+
+
+def stat_calls(program, root, cwd):
+    if not shutil.which("strace"):
+        return "strace not installed"
+    result = subprocess.run(["strace", "-f", "-c", "-e", "trace=%stat", program, "/u", "/3", root], cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    total = [line for line in result.stderr.splitlines() if line.strip().endswith("total")]
+    return total[0].split()[2] if total else "0"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=200)
+    parser.add_argument("--program", default=os.path.join(ROOT, "build", "native", "quorvantis"))
+    args = parser.parse_args()
+    if not os.path.exists(args.program):
+        subprocess.run(["cmake", "--preset", "native"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", "--preset", "native", "--target", "quorvantis"], cwd=ROOT, check=True)
+    program = args.program
+
+    with tempfile.TemporaryDirectory(prefix="quorvantis-bench-") as scratch:
+        root = os.path.join(scratch, "pods")
+        make_tree(root)
+        timed([program, "/u", "/3", root], scratch)
+
+        floor, work = compare(program, root, scratch, args.runs)
+        print(f"realistic tree, unchanged: floor {floor * 1e3:.2f} ms, /u /3 {work * 1e3:.2f} ms, "
+              f"median ratio {work / floor:.2f}")
+
+        flip = [0]
+        def change_tree():
+            flip[0] ^= 1
+            old, new = ("common59.pod", "common59x.pod") if flip[0] else ("common59x.pod", "common59.pod")
+            os.rename(os.path.join(root, "0", old), os.path.join(root, "0", new))
+        floor, work = compare(program, root, scratch, args.runs, change_tree)
+        print(f"realistic tree, changed before each run: floor {floor * 1e3:.2f} ms, /u /3 {work * 1e3:.2f} ms, "
+              f"median ratio {work / floor:.2f}")
+
+        print("large tree (other files beside the common pods):")
+        runs = max(10, args.runs // 10)
+        previous = None
+        for other in (1000, 10000, 100000):
+            large = os.path.join(scratch, f"large{other}")
+            make_tree(large, other)
+            timed([program, "/u", "/3", large], scratch)
+            floor, work = compare(program, large, scratch, runs)
+            per_file = (work - floor) / other * 1e9
+            growth = f", x{work / previous:.1f} for x10 files" if previous else ""
+            print(f"  {other:>6} other files: /u /3 {work * 1e3:.2f} ms (floor {floor * 1e3:.2f} ms), "
+                  f"{per_file:.0f} ns per other file{growth}; stat calls: {stat_calls(program, large, scratch)}")
+            previous = work
+            shutil.rmtree(large)
+
+    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
+    print(f"maximum resident memory of any run: {peak} KiB")
+
+
+if __name__ == "__main__":
+    sys.exit(main())
