@@ -41,6 +41,15 @@ std::string path_for_program(const Target& target, const std::string& path) {
   return target.wine ? "Z:" + replace_all(path, "/", "\\") : path;
 }
 
+void exec_in(const std::string& directory, const std::vector<std::string>& command) {
+  if (chdir(directory.c_str()) != 0) _exit(126);
+  std::vector<char*> argv;
+  for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
 Finished run_command(const std::vector<std::string>& command, const std::string& directory, RunOptions options) {
   Finished result;
   int pipe_ends[2];
@@ -57,12 +66,7 @@ Finished run_command(const std::vector<std::string>& command, const std::string&
         (setgroups(0, nullptr) != 0 || setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0)) {
       _exit(125);
     }
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    exec_in(directory, command);
   }
   close(pipe_ends[1]);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeout_ms);

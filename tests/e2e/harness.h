@@ -29,6 +29,9 @@ struct RunOptions {
 // from /dev/null, and kills it when it outlives its time.
 Finished run_command(const std::vector<std::string>& command, const std::string& directory, RunOptions options = {});
 
+// In a child process just forked: changes to `directory` and becomes `command`.
+[[noreturn]] void exec_in(const std::string& directory, const std::vector<std::string>& command);
+
 // The id that RunOptions::unprivileged runs as.
 inline constexpr unsigned unprivileged_id = 65534;
 

@@ -37,16 +37,11 @@ class TerminalRun {
       dup2(output_to_terminal ? terminal_ : pipe_ends[1], STDOUT_FILENO);
       int null_device = open("/dev/null", O_WRONLY);
       dup2(null_device, STDERR_FILENO);
-      if (chdir(directory.c_str()) != 0) _exit(126);
       // The terminal speaks UTF-8; Wine reads its keys by the locale.
       setenv("LANG", "C.UTF-8", 1);
       unsetenv("LC_ALL");
       unsetenv("LC_CTYPE");
-      std::vector<char*> argv;
-      for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-      argv.push_back(nullptr);
-      execvp(argv[0], argv.data());
-      _exit(127);
+      exec_in(directory, command);
     }
     if (!output_to_terminal) {
       close(pipe_ends[1]);

@@ -136,12 +136,7 @@ bool run_and_kill(const std::vector<std::string>& command, const std::string& di
   if (child == 0) {
     setsid();
     freopen("/dev/null", "w", stdout);
-    if (chdir(directory.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    for (const std::string& word : command) argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
+    exec_in(directory, command);
   }
   std::this_thread::sleep_for(delay);
   kill(child, SIGKILL);
