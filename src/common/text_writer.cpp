@@ -1,23 +1,10 @@
 #include "common/text_writer.h"
 
 namespace {
+
 constexpr std::size_t buffer_limit = 64 * 1024;
-}  // namespace
 
-TextWriter::~TextWriter() { abandon(); }
-
-bool TextWriter::open(const std::string& path) {
-  abandon();
-  path_ = path;
-  failed_ = false;
-  buffer_.clear();
-  if (!files_.may_write(path)) return false;
-  open_ = files_.create_beside(path, file_, temporary_path_);
-  return open_;
-}
-
-namespace {
-
+// The bytes of `text` on disk: every line end as CR LF.
 void append_disk_bytes(std::string_view text, std::string& bytes) {
   for (std::size_t line_end; (line_end = text.find('\n')) != std::string_view::npos;) {
     bytes += text.substr(0, line_end);
@@ -35,8 +22,8 @@ bool file_holds(Files& files, const std::string& path, std::string_view bytes) {
   std::size_t held = 0;
   bool same = true;
   for (std::size_t count = 1; same && count > 0;) {
-    same = files.read(file, block.data(), block.size(), count) &&
-           held + count <= bytes.size() && bytes.substr(held, count) == std::string_view(block.data(), count);
+    same = files.read(file, block.data(), block.size(), count) && held + count <= bytes.size() &&
+           bytes.substr(held, count) == std::string_view(block.data(), count);
     held += count;
   }
   files.close_reading(file);
@@ -45,19 +32,16 @@ bool file_holds(Files& files, const std::string& path, std::string_view bytes) {
 
 }  // namespace
 
-std::string disk_bytes(std::string_view text) {
-  std::string bytes;
-  append_disk_bytes(text, bytes);
-  return bytes;
-}
+TextWriter::~TextWriter() { abandon(); }
 
-bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
-  if (!files.may_write(path)) return false;
-  if (file_holds(files, path, disk_bytes(text))) return true;
-  TextWriter writer(files);
-  if (!writer.open(path)) return false;
-  writer.write(text);
-  return writer.finish();
+bool TextWriter::open(const std::string& path) {
+  abandon();
+  path_ = path;
+  failed_ = false;
+  buffer_.clear();
+  if (!files_.may_write(path)) return false;
+  open_ = files_.create_beside(path, file_, temporary_path_);
+  return open_;
 }
 
 void TextWriter::write(std::string_view text) {
@@ -66,8 +50,10 @@ void TextWriter::write(std::string_view text) {
 }
 
 void TextWriter::write_out_buffer() {
-  if (!open_ || failed_) return;
-  if (!buffer_.empty() && !files_.write(file_, buffer_.data(), buffer_.size())) failed_ = true;
+  // After a failure the rest is dropped: finish() reports it.
+  if (open_ && !failed_ && !buffer_.empty() && !files_.write(file_, buffer_.data(), buffer_.size())) {
+    failed_ = true;
+  }
   buffer_.clear();
 }
 
@@ -87,4 +73,15 @@ void TextWriter::abandon() {
   files_.close_written(file_);
   files_.remove(temporary_path_);
   open_ = false;
+}
+
+bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
+  if (!files.may_write(path)) return false;
+  std::string bytes;
+  append_disk_bytes(text, bytes);
+  if (file_holds(files, path, bytes)) return true;
+  TextWriter writer(files);
+  if (!writer.open(path)) return false;
+  writer.write(text);
+  return writer.finish();
 }

@@ -36,9 +36,6 @@ class TextWriter {
   std::string buffer_;
 };
 
-// The bytes of `text` on disk: every line end as CR LF.
-std::string disk_bytes(std::string_view text);
-
 // Writes `text` as the whole file at `path` through a TextWriter, unless the
 // file already holds exactly these bytes: then it is left alone, with no write
 // and no wait for the disk. A file that may not be written fails either way.
