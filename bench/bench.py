@@ -17,7 +17,6 @@ stat call (counted with strace, where it is installed).
 """
 import argparse
 import os
-import resource
 import shutil
 import statistics
 import subprocess
@@ -45,6 +44,15 @@ def timed(command, cwd):
     subprocess.run(command, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, check=True,
                    start_new_session=True)
     return time.perf_counter() - start
+
+
+def max_resident_kib(command, cwd):
+    """Through GNU time: a process forked from Python would count Python's own pages."""
+    if not os.path.exists("/usr/bin/time"):
+        return "GNU time not installed"
+    result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, cwd=cwd, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
+    return result.stderr.strip().splitlines()[-1] + " KiB"
 
 
 def compare(program, root, cwd, runs, before_each=None):
@@ -83,7 +91,8 @@ def main():
 
         floor, work = compare(program, root, scratch, args.runs)
         print(f"realistic tree, unchanged: floor {floor * 1e3:.2f} ms, /u /3 {work * 1e3:.2f} ms, "
-              f"median ratio {work / floor:.2f}")
+              f"median ratio {work / floor:.2f}; maximum resident memory "
+              f"{max_resident_kib([program, '/u', '/3', root], scratch)}")
 
         flip = [0]
         def change_tree():
@@ -105,12 +114,11 @@ def main():
             per_file = (work - floor) / other * 1e9
             growth = f", x{work / previous:.1f} for x10 files" if previous else ""
             print(f"  {other:>6} other files: /u /3 {work * 1e3:.2f} ms (floor {floor * 1e3:.2f} ms), "
-                  f"{per_file:.0f} ns per other file{growth}; stat calls: {stat_calls(program, large, scratch)}")
+                  f"{per_file:.0f} ns per other file{growth}; stat calls: {stat_calls(program, large, scratch)}; "
+                  f"maximum resident memory {max_resident_kib([program, '/u', '/3', large], scratch)}")
             previous = work
             shutil.rmtree(large)
 
-    peak = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    print(f"maximum resident memory of any run: {peak} KiB")
 
 
 if __name__ == "__main__":
