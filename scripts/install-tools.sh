@@ -9,7 +9,7 @@ need() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 
 packages=(cmake ninja-build g++ libgtest-dev)
 if [ "${1:-test}" = test ]; then
-  packages+=(clang libclang-rt-14-dev clang-tidy cppcheck valgrind g++-mingw-w64-i686-posix wine wine32:i386)
+  packages+=(clang libclang-rt-14-dev clang-tidy cppcheck valgrind groff-base man-db g++-mingw-w64-i686-posix wine wine32:i386)
 fi
 for package in "${packages[@]}"; do
   need "$package"
