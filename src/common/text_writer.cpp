@@ -76,10 +76,10 @@ void TextWriter::abandon() {
 }
 
 bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
-  if (!files.may_write(path)) return false;
   std::string bytes;
   append_disk_bytes(text, bytes);
-  if (file_holds(files, path, bytes)) return true;
+  // An unchanged file that may not be written still fails, as a rewrite would.
+  if (file_holds(files, path, bytes)) return files.may_write(path);
   TextWriter writer(files);
   if (!writer.open(path)) return false;
   writer.write(text);
