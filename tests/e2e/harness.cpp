@@ -29,9 +29,14 @@ Target target_from_environment() {
   return target;
 }
 
+std::string wine_loader() {
+  const char* loader = std::getenv("WINELOADER");
+  return loader != nullptr && *loader != '\0' ? loader : "wine";
+}
+
 std::vector<std::string> program_command(const Target& target, const std::vector<std::string>& arguments) {
   std::vector<std::string> command = target.wrapper;
-  if (target.wine) command.push_back("wine");
+  if (target.wine) command.push_back(wine_loader());
   command.push_back(target.program);
   command.insert(command.end(), arguments.begin(), arguments.end());
   return command;

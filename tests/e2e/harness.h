@@ -35,6 +35,9 @@ Finished run_command(const std::vector<std::string>& command, const std::string&
 // The id that RunOptions::unprivileged runs as.
 inline constexpr unsigned unprivileged_id = 65534;
 
+// The Wine that runs Windows programs: $WINELOADER where set, else the launcher "wine".
+std::string wine_loader();
+
 // The program with its arguments, as `command` for run_command.
 std::vector<std::string> program_command(const Target& target, const std::vector<std::string>& arguments);
 

@@ -63,7 +63,7 @@ std::string list_of(int directory, int count, const std::string& prefix) {
 std::function<void(const Target&, const std::string&)> attrib(std::vector<std::pair<std::string, std::string>> changes) {
   return [changes](const Target& target, const std::string& directory) {
     for (const auto& [flag, name] : changes) {
-      Finished done = run_command({"wine", "attrib", flag, path_for_program(target, directory + "/" + name)}, directory);
+      Finished done = run_command({wine_loader(), "attrib", flag, path_for_program(target, directory + "/" + name)}, directory);
       ASSERT_TRUE(done.in_time && done.status == 0) << "attrib " << flag << " " << name;
     }
   };
