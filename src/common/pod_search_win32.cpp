@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "common/paths.h"
 #include "common/pod_search.h"
 
 namespace {
@@ -13,7 +14,7 @@ bool means_no_pods(DWORD error) {
 class Win32PodSearch final : public PodSearch {
  public:
   SearchResult find_pods(const std::string& directory, std::vector<std::string>& names) override {
-    const std::string pattern = directory + "\\*.pod";
+    const std::string pattern = pod_search_pattern(directory);
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {

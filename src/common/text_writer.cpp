@@ -3,6 +3,10 @@
 namespace {
 
 constexpr std::size_t buffer_limit = 64 * 1024;
+// A target another program holds open (a virus scanner, an indexer, a second
+// run) is tried again after each of these pauses: about two seconds in all.
+constexpr int first_pause_ms = 15;
+constexpr int last_pause_ms = 960;
 
 // The bytes of `text` on disk: every line end as CR LF.
 void append_disk_bytes(std::string_view text, std::string& bytes) {
@@ -63,7 +67,12 @@ bool TextWriter::finish() {
   bool ok = !failed_ && files_.flush_to_disk(file_);
   ok = files_.close_written(file_) && ok;
   open_ = false;
-  if (ok && files_.replace(temporary_path_, path_)) return true;
+  ReplaceResult result = ok ? files_.replace(temporary_path_, path_) : ReplaceResult::failed;
+  for (int pause_ms = first_pause_ms; result == ReplaceResult::busy && pause_ms <= last_pause_ms; pause_ms *= 2) {
+    files_.pause(pause_ms);
+    result = files_.replace(temporary_path_, path_);
+  }
+  if (result == ReplaceResult::done) return true;
   files_.remove(temporary_path_);
   return false;
 }
@@ -76,10 +85,12 @@ void TextWriter::abandon() {
 }
 
 bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
+  // Asked first: an unchanged file that may not be written still fails, as a
+  // rewrite would, and a device is never read.
+  if (!files.may_write(path)) return false;
   std::string bytes;
   append_disk_bytes(text, bytes);
-  // An unchanged file that may not be written still fails, as a rewrite would.
-  if (file_holds(files, path, bytes)) return files.may_write(path);
+  if (file_holds(files, path, bytes)) return true;
   TextWriter writer(files);
   if (!writer.open(path)) return false;
   writer.write(text);

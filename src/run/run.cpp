@@ -2,6 +2,7 @@
 
 #include "common/console.h"
 #include "common/error_report.h"
+#include "common/files.h"
 #include "common/messages.h"
 #include "common/paths.h"
 #include "common/platform.h"
@@ -34,7 +35,7 @@ int run(const std::vector<std::string>& arguments, Platform& platform) {
   }
   int list_number = list_for_weekday(platform.weekday());
   const std::string root = make_root_path(arguments.back());
-  if (root.size() > max_root_path_length) {
+  if (root.size() > root_path_limit(platform.files.longest_path())) {
     report_error(platform.console, messages::path_too_long);
     return exit_status;
   }

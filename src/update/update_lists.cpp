@@ -14,10 +14,6 @@
 
 namespace {
 
-constexpr int common_directory = 0;
-constexpr int first_list = 1;
-constexpr int last_list = 7;
-
 struct PodEntry {
   std::string name;
   int directory_number;

@@ -58,11 +58,12 @@ bool MemoryFiles::close_written(FileHandle file) {
   return !fails(Step::close);
 }
 
-bool MemoryFiles::replace(const std::string& from, const std::string& to) {
-  if (fails(Step::replace)) return false;
+ReplaceResult MemoryFiles::replace(const std::string& from, const std::string& to) {
+  if (fails(Step::replace)) return ReplaceResult::failed;
+  if (fails(Step::replace_busy) || busy_replaces-- > 0) return ReplaceResult::busy;
   files[to] = files.at(from);
   files.erase(from);
-  return true;
+  return ReplaceResult::done;
 }
 
 void MemoryFiles::remove(const std::string& path) { files.erase(path); }

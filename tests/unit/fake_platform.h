@@ -21,11 +21,13 @@ class FakeConsole final : public Console {
 // Files held in memory, by name. Any one step can be made to fail.
 class MemoryFiles final : public Files {
  public:
-  enum class Step { open_for_reading, read, may_write, create, write, flush, close, replace };
+  // replace_busy: the target is held by another program for that one call.
+  enum class Step { open_for_reading, read, may_write, create, write, flush, close, replace, replace_busy };
 
   // Makes the `occurrence`th call (from 1) of `step` fail.
   void fail_at(Step step, int occurrence = 1) { failures_[step] = occurrence; }
 
+  std::size_t longest_path() const override { return longest; }
   bool open_for_reading(const std::string& path, FileHandle& file) override;
   bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) override;
   void close_reading(FileHandle file) override;
@@ -34,14 +36,18 @@ class MemoryFiles final : public Files {
   bool write(FileHandle file, const char* bytes, std::size_t count) override;
   bool flush_to_disk(FileHandle file) override;
   bool close_written(FileHandle file) override;
-  bool replace(const std::string& from, const std::string& to) override;
+  ReplaceResult replace(const std::string& from, const std::string& to) override;
   void remove(const std::string& path) override;
+  void pause(int milliseconds) override { paused_ms += milliseconds; }
 
   std::map<std::string, std::string> files;
   std::set<std::string> read_only;
   std::size_t read_size = 7;  // small, so that blocks split lines
   int open_handles = 0;
   bool failure_injected = false;
+  std::size_t longest = 4095;
+  int busy_replaces = 0;  // replace calls that find the target held, before one goes through
+  int paused_ms = 0;
 
  private:
   bool fails(Step step);

@@ -11,8 +11,8 @@
 namespace {
 
 using Step = MemoryFiles::Step;
-const Step all_steps[] = {Step::open_for_reading, Step::read,  Step::may_write, Step::create,
-                          Step::write,            Step::flush, Step::close,     Step::replace};
+const Step all_steps[] = {Step::open_for_reading, Step::read,  Step::may_write, Step::create,      Step::write,
+                          Step::flush,            Step::close, Step::replace,   Step::replace_busy};
 const std::string root = "D:\\pods\\";
 
 bool has_temporary_file(const MemoryFiles& files) {

@@ -67,16 +67,21 @@ TEST(Run, TheRootPathIsTheLastArgumentWithOneBackslash) {
   }
 }
 
-TEST(Run, RefusesARootPathOfMoreThan255Characters) {
-  for (std::size_t length : {254u, 255u, 256u}) {
-    for (const char* end : {"x", "\\"}) {
-      FakePlatform fake;
-      std::string argument = std::string(length - 1, 'p') + end;
-      give_lists(fake, argument.back() == '\\' ? argument : argument + "\\");
-      run({"/?", "/u", argument}, fake.platform);
-      const bool fits = length + (argument.back() == '\\' ? 0 : 1) <= 255;
-      EXPECT_EQ(fake.console.output, fits ? usage : "Error: path to pods is too long\n<key>") << length << end;
-      EXPECT_TRUE(fake.pods.searched.empty());
+// 255 characters, or where paths hold only 259 (Windows), 245: room for
+// "7.ini.xxxx.tmp" behind the root.
+TEST(Run, RefusesARootPathPastItsLimit) {
+  for (auto [longest_path, limit] : {std::pair<std::size_t, std::size_t>{4095, 255}, {259, 245}}) {
+    for (std::size_t length : {limit - 1, limit, limit + 1}) {
+      for (const char* end : {"x", "\\"}) {
+        FakePlatform fake;
+        fake.files.longest = longest_path;
+        std::string argument = std::string(length - 1, 'p') + end;
+        give_lists(fake, argument.back() == '\\' ? argument : argument + "\\");
+        run({"/?", "/u", argument}, fake.platform);
+        const bool fits = length + (argument.back() == '\\' ? 0 : 1) <= limit;
+        EXPECT_EQ(fake.console.output, fits ? usage : "Error: path to pods is too long\n<key>") << length << end;
+        EXPECT_TRUE(fake.pods.searched.empty());
+      }
     }
   }
 }

@@ -72,6 +72,21 @@ TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
   }
 }
 
+// A target another program holds is tried again for about two seconds.
+TEST(TextWriting, WaitsBrieflyForATargetThatIsHeld) {
+  for (int busy : {3, 1000}) {
+    MemoryFiles files;
+    files.files["t"] = "old";
+    files.busy_replaces = busy;
+    TextWriter writer(files);
+    ASSERT_TRUE(writer.open("t"));
+    writer.write("new");
+    EXPECT_EQ(writer.finish(), busy == 3);
+    EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", busy == 3 ? "new" : "old"}}));
+    EXPECT_EQ(files.paused_ms, busy == 3 ? 15 + 30 + 60 : 1905);
+  }
+}
+
 TEST(TextWriting, AnUnfinishedWriterLeavesNothingBehind) {
   MemoryFiles files;
   {
