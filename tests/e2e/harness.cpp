@@ -67,8 +67,10 @@ Finished run_command(const std::vector<std::string>& command, const std::string&
     dup2(pipe_ends[1], STDOUT_FILENO);
     dup2(null_device, STDERR_FILENO);
     close(pipe_ends[0]);
+    const gid_t groups[] = {options.extra_group};
     if (options.unprivileged && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0)) {
+        (setgroups(options.extra_group ? 1 : 0, groups) != 0 || setgid(unprivileged_id) != 0 ||
+         setuid(unprivileged_id) != 0)) {
       _exit(125);
     }
     exec_in(directory, command);

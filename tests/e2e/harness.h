@@ -23,6 +23,7 @@ struct Finished {
 struct RunOptions {
   int timeout_ms = 60000;
   bool unprivileged = false;  // as user and group 65534 (nobody) when started as root
+  unsigned extra_group = 0;   // and, unless 0, a member of this group too
 };
 
 // Starts `command` in a new session (no controlling terminal), standard input

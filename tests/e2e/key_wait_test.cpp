@@ -19,10 +19,14 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The program on a terminal of its own; standard output to the terminal or to a pipe.
+// The program on a terminal of its own; standard output to the terminal or to
+// a pipe. In the background, it runs in a process group of its own below the
+// session leader, which stays to keep that group from being orphaned, and ends
+// with the program's status, or 99 if the program is stopped.
 class TerminalRun {
  public:
-  TerminalRun(const std::vector<std::string>& command, const std::string& directory, bool output_to_terminal) {
+  TerminalRun(const std::vector<std::string>& command, const std::string& directory, bool output_to_terminal,
+              bool in_background = false) {
     if (openpty(&master_, &terminal_, nullptr, nullptr, nullptr) != 0) return;
     termios mode;
     tcgetattr(terminal_, &mode);
@@ -41,6 +45,17 @@ class TerminalRun {
       setenv("LANG", "C.UTF-8", 1);
       unsetenv("LC_ALL");
       unsetenv("LC_CTYPE");
+      if (in_background) {
+        pid_t program = fork();
+        if (program == 0) {
+          setpgid(0, 0);
+          exec_in(directory, command);
+        }
+        int status = 0;
+        waitpid(program, &status, WUNTRACED);
+        if (WIFSTOPPED(status)) kill(program, SIGKILL);
+        _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
+      }
       exec_in(directory, command);
     }
     if (!output_to_terminal) {
@@ -183,6 +198,16 @@ TEST_F(KeyWait, StillWaitsWhenStandardOutputIsRedirected) {
   ASSERT_TRUE(run.ends_within(20s, status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(run.piped_output(), "Error: cannot open ini file\n");
+}
+
+// A run in the background has nobody to press a key: it ends at once, and is
+// not stopped for touching the terminal.
+TEST_F(KeyWait, ABackgroundRunDoesNotWait) {
+  if (target_.wine) GTEST_SKIP() << "process groups are the native program's";
+  TerminalRun run(command({"/3", "{root}"}), directory_.path(), true, true);
+  int status = -1;
+  ASSERT_TRUE(run.ends_within(10s, status));
+  EXPECT_EQ(status, 0);
 }
 
 // Eight reports: seven lists without common pods, then no list file to install.

@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
+#include <future>
 #include <iostream>
 #include <random>
 #include <set>
@@ -128,6 +130,35 @@ TEST_F(RealFaults, DirectoriesAndFilesThatMayNotBeWritten) {
   expect_no_temporary_file();
 }
 
+// A tree shared by a group: a member who rewrites its files leaves them the
+// group's, with their mode, whatever the umask.
+TEST_F(RealFaults, AGroupSharedTreeStaysShared) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to hand files to other users";
+  const gid_t group = 5000;
+  write_file(at("pods/0/a.pod"), "");
+  write_file(at("pods/3.ini"), "earlier\r\n");
+  write_file(at("app/pod.ini"), "earlier\r\n");
+  for (const char* folder : {"pods", "app"}) {
+    ASSERT_EQ(chown(at(folder).c_str(), 0, group), 0);
+    chmod(at(folder).c_str(), 0775);
+  }
+  for (const char* file : {"pods/3.ini", "app/pod.ini"}) {
+    ASSERT_EQ(chown(at(file).c_str(), 1001, group), 0);
+    chmod(at(file).c_str(), 0660);
+  }
+  const mode_t umask_before = umask(022);
+  Finished update = run({"/u", "/3", at("pods")}, at("app"), {.unprivileged = true, .extra_group = group});
+  umask(umask_before);
+  EXPECT_EQ(update.output, "Updating pod.ini files\n");
+  EXPECT_EQ(read_file(at("pods/3.ini")), "1\r\n0\\a.pod\r\n");
+  for (const char* file : {"pods/3.ini", "app/pod.ini"}) {
+    struct stat status {};
+    ASSERT_EQ(stat(at(file).c_str(), &status), 0);
+    EXPECT_EQ(status.st_gid, group) << file;
+    EXPECT_EQ(status.st_mode & 07777, 0660u) << file;
+  }
+}
+
 // Starts the program and kills it after `delay`; false when it could not start.
 bool run_and_kill(const std::vector<std::string>& command, const std::string& directory,
                   std::chrono::microseconds delay) {
@@ -203,6 +234,50 @@ TEST_F(RealFaults, KilledAtAnyMomentNothingIsMixed) {
   std::cout << "kills survived: " << kills << " (a run takes about "
             << std::chrono::duration_cast<std::chrono::microseconds>(update_time).count()
             << " us); temporary files left by killed runs: " << left << "\n";
+}
+
+// Two runs at once on one tree, and another program that holds pod.ini open
+// for a moment: each run waits its turn, and none fails. A file held for good
+// is still reported, and keeps its contents. Both programs: on Windows and
+// under Wine no file is renamed over while any program has it open.
+TEST(SharedFiles, RunsWaitForFilesHeldForAMoment) {
+  const Target target = target_from_environment();
+  ASSERT_FALSE(target.program.empty()) << "QUORVANTIS_PROGRAM names the program under test";
+  TemporaryDirectory directory;
+  const std::string pods = directory.path() + "/pods", pod_ini = directory.path() + "/pod.ini";
+  const std::string root = path_for_program(target, pods);
+  const std::vector<std::string> update = program_command(target, {"/u", "/3", root});
+  std::string list_3;
+  for (int round = 10; round < 15; ++round) {
+    write_file(pods + "/0/p" + std::to_string(round) + ".pod", "");  // every list changes
+    list_3 += root + "\\0\\p" + std::to_string(round) + ".pod\r\n";
+    auto other = std::async(std::launch::async, [&] { return run_command(update, directory.path()); });
+    EXPECT_EQ(run_command(update, directory.path()).output, "Updating pod.ini files\n") << round;
+    EXPECT_EQ(other.get().output, "Updating pod.ini files\n") << round;
+    EXPECT_EQ(read_file(pod_ini), std::to_string(round - 9) + "\r\n" + list_3) << round;
+  }
+  const char* helper = std::getenv("QUORVANTIS_WINDOWS_HELPER");
+  for (int hold_ms : {700, 4000}) {
+    if (!target.wine) break;
+    ASSERT_NE(helper, nullptr) << "QUORVANTIS_WINDOWS_HELPER names the helper program";
+    const std::string held = directory.path() + "/held";
+    std::remove(held.c_str());
+    write_file(pod_ini, "earlier");
+    auto holder = std::async(std::launch::async, [&] {
+      return run_command({wine_loader(), helper, "hold", path_for_program(target, pod_ini), std::to_string(hold_ms),
+                          path_for_program(target, held)}, directory.path());
+    });
+    for (int waited = 0; waited < 400 && !read_file(held); ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(read_file(held)) << "the helper did not take the file";
+    const bool let_go_in_time = hold_ms < 1000;
+    EXPECT_EQ(run_command(program_command(target, {"/3", root}), directory.path()).output,
+              let_go_in_time ? "" : "Error: cannot write pod.ini file\n") << hold_ms;
+    EXPECT_EQ(read_file(pod_ini), let_go_in_time ? "5\r\n" + list_3 : "earlier") << hold_ms;
+    EXPECT_EQ(holder.get().status, 0);
+  }
+  for (const std::string& name : files_below(directory.path())) {
+    EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
+  }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // One table of whole runs, played against the native program and against the
 // Windows program under Wine: arguments in, console output and file bytes out.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -21,6 +23,7 @@ struct Scenario {
   std::vector<std::pair<std::string, std::optional<std::string>>> expected;
   Only only = Only::both;
   std::function<void(const Target&, const std::string& directory)> prepare = nullptr;
+  std::size_t root_length = 0;  // the root path's, backslash included: "pods/" then lies deeper
 };
 
 const std::string usage =
@@ -180,6 +183,38 @@ std::vector<Scenario> scenarios() {
        {{"pods/1.ini", "2\r\n0\\r.pod\r\n0\\x.pod\r\n"}},
        Only::windows,
        attrib({{"+h", "pods/0/h.pod"}, {"+s", "pods/0/s.pod"}, {"+r", "pods/0/r.pod"}})},
+      {"pod.ini links to a file of its own",
+       with(numbered_lists(), {{"real.ini", "earlier"}}),
+       {"/3", "{root}"},
+       "",
+       {{"real.ini", "3\r\n"}, {"pod.ini", "3\r\n"}},
+       Only::native,
+       [](const Target&, const std::string& directory) {
+         ASSERT_EQ(symlink("real.ini", (directory + "/pod.ini").c_str()), 0);
+       }},
+      // Run as root, as in CI: "/dev/null" itself would be at stake.
+      {"devices are never replaced",
+       road,
+       {"/u", "/3", "{root}"},
+       updating + "Error: cannot open file for writing\n" + no_pod_ini,
+       {{"pods/5.ini", absent}, {"null", absent}, {"pod.ini", absent}, {"pods/4.ini", two_common}},
+       Only::native,
+       [](const Target&, const std::string& directory) {
+         ASSERT_EQ(mknod((directory + "/pods/5.ini").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << "needs root";
+         ASSERT_EQ(mknod((directory + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+         ASSERT_EQ(symlink((directory + "/null").c_str(), (directory + "/pod.ini").c_str()), 0);
+       }},
+      // Windows: "7.ini.xxxx.tmp" behind the root must fit the 259 characters of a path.
+      {"root at the Windows limit", road, {"/u", "/2", "{root}"}, updating,
+       {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
+       Only::both, nullptr, 245},
+      {"root past the Windows limit", road, {"/u", "/2", "{root}"}, "Error: path to pods is too long\n",
+       {{"pods/1.ini", absent}, {"pod.ini", absent}}, Only::windows, nullptr, 250},
+      {"root of 255 characters", road, {"/u", "/2", "{root}"}, "Error: path to pods is too long\n",
+       {{"pods/1.ini", absent}, {"pod.ini", absent}}, Only::windows, nullptr, 255},
+      {"root of 255 characters", road, {"/u", "/2", "{root}"}, updating,
+       {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
+       Only::native, nullptr, 255},
       {"read-only pod.ini",
        with(numbered_lists(), {{"pod.ini", "earlier"}}),
        {"/3", "{root}"},
@@ -204,15 +239,25 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     if (scenario.only == (target.wine ? Only::native : Only::windows)) continue;
     SCOPED_TRACE(scenario.name);
     TemporaryDirectory directory;
+    // A long root: a directory below "pods" of the length that makes it up.
+    std::string pods = "pods/";
+    const std::size_t shortest = path_for_program(target, directory.path() + "/pods/").size() + 2;
+    if (scenario.root_length) pods += std::string(scenario.root_length - shortest + 1, 'r') + "/";
+    auto at = [&](const std::string& name) {
+      return directory.path() + "/" + (name.rfind("pods/", 0) == 0 ? pods + name.substr(5) : name);
+    };
     for (const auto& [name, contents] : scenario.given) {
       if (name.back() == '/') {
-        make_directories(directory.path() + "/" + name);
+        make_directories(at(name));
       } else {
-        write_file(directory.path() + "/" + name, contents);
+        write_file(at(name), contents);
       }
     }
     if (scenario.prepare) scenario.prepare(target, directory.path());
-    const std::string root = path_for_program(target, directory.path() + "/pods");
+    const std::string root = path_for_program(target, directory.path() + "/" + pods.substr(0, pods.size() - 1));
+    if (scenario.root_length) {
+      ASSERT_EQ(root.size() + 1, scenario.root_length);
+    }
     auto fill_in = [&](std::string text) {
       return replace_all(replace_all(text, "{root}", root), "{today}", std::to_string(todays_list()));
     };
@@ -226,7 +271,7 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     EXPECT_EQ(run.output, scenario.output);
     for (const auto& [name, contents] : scenario.expected) {
       std::optional<std::string> wanted = contents ? std::optional(fill_in(*contents)) : absent;
-      EXPECT_EQ(read_file(directory.path() + "/" + name), wanted) << name;
+      EXPECT_EQ(read_file(at(name)), wanted) << name;
     }
     for (const std::string& name : files_below(directory.path())) {
       EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
