@@ -8,8 +8,10 @@ class Console {
   virtual ~Console() = default;
   virtual void write(std::string_view text) = 0;
   // Waits for one key press at the console itself, not standard input. Returns
-  // at once when the process has no console.
-  virtual void wait_for_key() = 0;
+  // at once when nobody can see the console, or there is none. Where standard
+  // output does not reach the console, `reason` is shown there first, so that
+  // the person at it sees why the program waits.
+  virtual void wait_for_key(std::string_view reason) = 0;
   // Writes out what is still held back, at the end of the run.
   virtual void flush() {}
 };

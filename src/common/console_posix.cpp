@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -84,13 +85,21 @@ void read_one_key(int terminal) {
   }
 }
 
-void write_to_standard_output(std::string_view text) {
+void write_all(int file, std::string_view text) {
   while (!text.empty()) {
-    ssize_t written = ::write(STDOUT_FILENO, text.data(), text.size());
+    ssize_t written = ::write(file, text.data(), text.size());
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) return;
     text.remove_prefix(static_cast<std::size_t>(written));
   }
+}
+
+void write_to_standard_output(std::string_view text) { write_all(STDOUT_FILENO, text); }
+
+bool is_same_device(int file, int terminal) {
+  struct stat file_status, terminal_status;
+  return fstat(file, &file_status) == 0 && fstat(terminal, &terminal_status) == 0 &&
+         S_ISCHR(file_status.st_mode) && file_status.st_rdev == terminal_status.st_rdev;
 }
 
 class PosixConsole final : public Console {
@@ -104,7 +113,7 @@ class PosixConsole final : public Console {
 
   void flush() override { output_.flush(); }
 
-  void wait_for_key() override {
+  void wait_for_key(std::string_view reason) override {
     // The console is the controlling terminal; a run without one, or in the
     // background, has nobody to press a key.
     int terminal = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -114,6 +123,7 @@ class PosixConsole final : public Console {
       close(terminal);
       return;
     }
+    if (!is_same_device(STDOUT_FILENO, terminal)) write_all(terminal, reason);
     terminal_mode_before = mode;
     waiting_terminal = terminal;
     catch_fatal_signals();

@@ -19,8 +19,7 @@ bool is_modifier_alone(WORD key) {
   }
 }
 
-void write_to_standard_output(std::string_view text) {
-  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+void write_all(HANDLE output, std::string_view text) {
   if (output == nullptr || output == INVALID_HANDLE_VALUE) return;
   while (!text.empty()) {
     DWORD written = 0;
@@ -29,9 +28,51 @@ void write_to_standard_output(std::string_view text) {
   }
 }
 
+void write_to_standard_output(std::string_view text) { write_all(GetStdHandle(STD_OUTPUT_HANDLE), text); }
+
 bool standard_output_is_console() {
   DWORD mode = 0;
   return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
+// The console screen itself, whatever standard output is.
+void show_on_console(std::string_view text) {
+  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  if (screen == INVALID_HANDLE_VALUE) return;
+  write_all(screen, text);
+  CloseHandle(screen);
+}
+
+FARPROC user32_procedure(const char* name) {
+  // Loaded only when a key wait is near, so that a run without errors does not
+  // pay for it; always from the system folder, as a known DLL.
+  static HMODULE user32 = LoadLibraryA("user32.dll");
+  return user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+}
+
+template <typename Function>
+Function user32_function(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(user32_procedure(name)));
+}
+
+// Nobody can see the console, so nobody could press a key at it: a program
+// started without a console window (CREATE_NO_WINDOW) has no window at all,
+// and a scheduled task that runs whether or not its user is logged on lives
+// in a window station that is never shown. A console window that exists but
+// is hidden (SW_HIDE, or a terminal's pseudo-console) is still typed at.
+bool nobody_sees_the_console() {
+  if (GetConsoleWindow() == nullptr) return true;
+  using GetStation = HWINSTA(WINAPI*)();
+  using GetInformation = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
+  const auto get_station = user32_function<GetStation>("GetProcessWindowStation");
+  const auto get_information = user32_function<GetInformation>("GetUserObjectInformationA");
+  if (get_station == nullptr || get_information == nullptr) return false;
+  HWINSTA station = get_station();
+  USEROBJECTFLAGS flags{};
+  DWORD needed = 0;
+  return station != nullptr && get_information(station, UOI_FLAGS, &flags, sizeof flags, &needed) &&
+         (flags.dwFlags & WSF_VISIBLE) == 0;
 }
 
 class Win32Console final : public Console {
@@ -42,13 +83,15 @@ class Win32Console final : public Console {
 
   void flush() override { output_.flush(); }
 
-  void wait_for_key() override {
+  void wait_for_key(std::string_view reason) override {
+    if (nobody_sees_the_console()) return;
     // The console itself, not standard input, which may be redirected.
     HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, OPEN_EXISTING, 0, nullptr);
     if (input == INVALID_HANDLE_VALUE) return;
     DWORD mode_before = 0;
     if (GetConsoleMode(input, &mode_before) && SetConsoleMode(input, 0)) {
+      if (!standard_output_is_console()) show_on_console(reason);
       for (;;) {
         INPUT_RECORD event;
         DWORD count = 0;

@@ -4,5 +4,5 @@
 
 void report_error(Console& console, std::string_view message) {
   console.write(message);
-  console.wait_for_key();
+  console.wait_for_key(message);
 }

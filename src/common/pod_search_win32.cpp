@@ -11,12 +11,36 @@ bool means_no_pods(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES;
 }
 
+std::wstring wide(const std::string& text) {
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring result(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+  return result;
+}
+
+// The name in the ANSI code page, byte for byte as the ANSI functions would
+// give it; false when the code page cannot hold it. Those functions would
+// give "?" or a look-alike instead, which names no file, or another one.
+bool ansi_name(const wchar_t* name, std::string& result) {
+  // Under UTF-8 as the code page, every valid name converts exactly; the
+  // flags for the other code pages would make the call fail.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL used_default = FALSE;
+  BOOL* inexact = utf8 ? nullptr : &used_default;
+  const int length = WideCharToMultiByte(CP_ACP, flags, name, -1, nullptr, 0, nullptr, inexact);
+  if (length <= 0 || used_default) return false;
+  result.assign(static_cast<std::size_t>(length), '\0');
+  if (WideCharToMultiByte(CP_ACP, flags, name, -1, result.data(), length, nullptr, inexact) != length) return false;
+  result.pop_back();  // the terminating NUL
+  return !used_default;
+}
+
 class Win32PodSearch final : public PodSearch {
  public:
   SearchResult find_pods(const std::string& directory, std::vector<std::string>& names) override {
-    const std::string pattern = pod_search_pattern(directory);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide(pod_search_pattern(directory)).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
       return means_no_pods(GetLastError()) ? SearchResult::none : SearchResult::failed;
     }
@@ -24,11 +48,11 @@ class Win32PodSearch final : public PodSearch {
     do {
       // "*.pod" also matches a short alias such as X~1.POD of x.podcast:
       // only the name itself counts.
-      std::string name = found.cFileName;
-      if ((found.dwFileAttributes & never_pods) == 0 && has_pod_extension(name)) {
+      std::string name;
+      if ((found.dwFileAttributes & never_pods) == 0 && ansi_name(found.cFileName, name) && has_pod_extension(name)) {
         names.push_back(std::move(name));
       }
-    } while (FindNextFileA(search, &found));
+    } while (FindNextFileW(search, &found));
     const DWORD error = GetLastError();
     FindClose(search);
     if (error != ERROR_NO_MORE_FILES) return SearchResult::failed;

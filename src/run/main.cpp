@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "common/arguments.h"
 #include "common/console.h"
 #include "common/files.h"
 #include "common/local_date.h"
@@ -9,7 +10,7 @@
 #include "run/run.h"
 
 int main(int argc, char* argv[]) {
-  std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  const std::vector<std::string> arguments = user_arguments(argc, argv);
   Platform platform{system_console(), system_files(), system_pod_search(), local_weekday};
   int status = run(arguments, platform);
   platform.console.flush();

@@ -14,7 +14,7 @@
 class FakeConsole final : public Console {
  public:
   void write(std::string_view text) override { output += text; }
-  void wait_for_key() override { output += "<key>"; }
+  void wait_for_key(std::string_view) override { output += "<key>"; }
   std::string output;
 };
 
