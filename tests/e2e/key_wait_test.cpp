@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "harness.h"
@@ -39,8 +40,10 @@ class TerminalRun {
       ioctl(terminal_, TIOCSCTTY, 0);
       dup2(terminal_, STDIN_FILENO);
       dup2(output_to_terminal ? terminal_ : pipe_ends[1], STDOUT_FILENO);
+      // Where standard output is redirected, standard error stays on the
+      // terminal, as at a shell; Wine's console shows its screen there.
       int null_device = open("/dev/null", O_WRONLY);
-      dup2(null_device, STDERR_FILENO);
+      dup2(output_to_terminal ? null_device : terminal_, STDERR_FILENO);
       // The terminal speaks UTF-8; Wine reads its keys by the locale.
       setenv("LANG", "C.UTF-8", 1);
       unsetenv("LC_ALL");
@@ -190,8 +193,10 @@ TEST_F(KeyWait, WaitsAfterAnErrorUntilAKeyArrives) {
   expect_waiting_until(run, "x", 1500ms);
 }
 
+// The message is shown at the console too, so that the wait is not a silent one.
 TEST_F(KeyWait, StillWaitsWhenStandardOutputIsRedirected) {
   TerminalRun run(command({"/3", "{root}"}), directory_.path(), false);
+  ASSERT_TRUE(run.shows("Error: cannot open ini file", 1));
   int status = -1;
   EXPECT_FALSE(run.ends_within(3s, status)) << "ended without a key";
   run.type("\r");
@@ -208,6 +213,23 @@ TEST_F(KeyWait, ABackgroundRunDoesNotWait) {
   int status = -1;
   ASSERT_TRUE(run.ends_within(10s, status));
   EXPECT_EQ(status, 0);
+}
+
+// Nobody can see the console of a program started without a console window,
+// nor of a task in a window station that is never shown: an error there ends
+// the run at once, at a terminal or not.
+TEST_F(KeyWait, AnUnseenConsoleDoesNotWait) {
+  if (!target_.wine) GTEST_SKIP() << "console windows and window stations are Windows'";
+  const char* helper = std::getenv("QUORVANTIS_WINDOWS_HELPER");
+  ASSERT_NE(helper, nullptr) << "QUORVANTIS_WINDOWS_HELPER names the helper program";
+  for (const char* start : {"no-window", "own-station"}) {
+    TerminalRun run({wine_loader(), helper, start, path_for_program(target_, target_.program), "/3",
+                     path_for_program(target_, directory_.path() + "/pods")},
+                    directory_.path(), true);
+    int status = -1;
+    ASSERT_TRUE(run.ends_within(20s, status)) << start;
+    EXPECT_EQ(status, 0) << start;
+  }
 }
 
 // Eight reports: seven lists without common pods, then no list file to install.

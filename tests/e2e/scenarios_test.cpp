@@ -24,6 +24,7 @@ struct Scenario {
   Only only = Only::both;
   std::function<void(const Target&, const std::string& directory)> prepare = nullptr;
   std::size_t root_length = 0;  // the root path's, backslash included: "pods/" then lies deeper
+  bool typed_at_cmd = false;    // the arguments as typed at cmd, which starts the program
 };
 
 const std::string usage =
@@ -215,6 +216,20 @@ std::vector<Scenario> scenarios() {
       {"root of 255 characters", road, {"/u", "/2", "{root}"}, updating,
        {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
        Only::native, nullptr, 255},
+      {"quoted root with a trailing backslash, typed at cmd",
+       road,
+       {"/u", "/1", "\"{root}\\\""},
+       updating,
+       {{"pods/1.ini", "3\r\n0\\base.pod\r\n1\\extra.pod\r\n0\\maps.pod\r\n"},
+        {"pod.ini", "3\r\n{root}\\0\\base.pod\r\n{root}\\1\\extra.pod\r\n{root}\\0\\maps.pod\r\n"}},
+       Only::windows, nullptr, 0, true},
+      // Wine takes the names of the disk as UTF-8 and code page 1252 from the locale C.UTF-8.
+      {"names the code page cannot hold",
+       {{"pods/0/\xe6\x97\xa5\xe6\x9c\xac.pod", ""}, {"pods/0/\xc3\xa9.pod", ""}, {"pods/0/plain.pod", ""}},
+       {"/u", "/1", "{root}"},
+       updating,
+       {{"pods/1.ini", "2\r\n0\\plain.pod\r\n0\\\xe9.pod\r\n"}},
+       Only::windows},
       {"read-only pod.ini",
        with(numbered_lists(), {{"pod.ini", "earlier"}}),
        {"/3", "{root}"},
@@ -235,6 +250,9 @@ int todays_list() {
 TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
   const Target target = target_from_environment();
   ASSERT_FALSE(target.program.empty()) << "QUORVANTIS_PROGRAM names the program under test";
+  setenv("LANG", "C.UTF-8", 1);
+  unsetenv("LC_ALL");
+  unsetenv("LC_CTYPE");
   for (const Scenario& scenario : scenarios()) {
     if (scenario.only == (target.wine ? Only::native : Only::windows)) continue;
     SCOPED_TRACE(scenario.name);
@@ -264,7 +282,14 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     std::vector<std::string> arguments;
     for (const std::string& argument : scenario.arguments) arguments.push_back(fill_in(argument));
 
-    Finished run = run_command(program_command(target, arguments), directory.path());
+    std::vector<std::string> command = program_command(target, arguments);
+    if (scenario.typed_at_cmd) {
+      std::string line = "@\"" + path_for_program(target, target.program) + "\"";
+      for (const std::string& argument : arguments) line += " " + argument;
+      write_file(directory.path() + "/run.bat", line + "\r\n");
+      command = {wine_loader(), "cmd", "/c", "run.bat"};
+    }
+    Finished run = run_command(command, directory.path());
 
     ASSERT_TRUE(run.in_time);
     EXPECT_EQ(run.status, 0);
