@@ -79,7 +79,7 @@ cmake --build --preset native
 ctest --preset native -j2
 
 step "Sanitizer build and its tests"
-cmake --preset sanitize >/dev/null
+cmake --preset sanitize -DQUORVANTIS_TESTS=ON >/dev/null
 cmake --build --preset sanitize
 ctest --preset sanitize -j2
 

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# The Linux install tree: the program and a man page that renders without warnings.
-# Usage: check_install.sh <native build directory>
+# The Linux install tree: the program and a man page of the project's version
+# that renders without warnings; and a build for use that needs no GoogleTest.
+# Usage: check_install.sh <native build directory> <source directory> <version>
 set -euo pipefail
 build=$(cd "$1" && pwd)
+source=$(cd "$2" && pwd)
+version=$3
 prefix=$(mktemp -d /tmp/quorvantis-install-XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 
@@ -21,4 +24,18 @@ rendered=$(MANWIDTH=80 man -l "$prefix/share/man/man1/quorvantis.1" 2>/dev/null)
 for heading in NAME SYNOPSIS DESCRIPTION OPTIONS FILES DIAGNOSTICS "EXIT STATUS" EXAMPLES; do
   grep -q "^$heading" <<<"$rendered" || { echo "the man page lacks $heading" >&2; exit 1; }
 done
-echo "install tree and man page: fine"
+grep -q "^\.TH QUORVANTIS 1 .* \"Quorvantis $version\" " "$prefix/share/man/man1/quorvantis.1" ||
+  { echo "the man page does not name version $version" >&2; exit 1; }
+
+# Without GoogleTest, a plain configure leaves the tests out and says so; one
+# that asks for the tests fails.
+configured=$(cmake -S "$source" -B "$prefix/plain" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON 2>&1) ||
+  { echo "a configure without GoogleTest fails:" >&2; echo "$configured" >&2; exit 1; }
+grep -q "GoogleTest not found: the tests are left out" <<<"$configured" ||
+  { echo "a configure without GoogleTest does not say that the tests are left out" >&2; exit 1; }
+if cmake -S "$source" -B "$prefix/tests" -G Ninja -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DQUORVANTIS_TESTS=ON \
+  >/dev/null 2>&1; then
+  echo "a configure that asks for the tests passes without GoogleTest" >&2
+  exit 1
+fi
+echo "install tree, man page and configure: fine"
