@@ -3,6 +3,9 @@
 
 Usage: python3 bench/bench.py [--runs N] [--program PATH]
 
+Needs strace and GNU time (bash scripts/install-tools.sh bench, as root) and a
+C compiler for the yardstick.
+
 Realistic tree: 60 common pods and 40 in each numbered directory. Each run is
 "/u /3 root" (update the seven lists, then install list 3), timed against a
 floor measured in the same session: the program printing its usage, which
@@ -12,8 +15,12 @@ every list as it was) and once changed before every run (every list is
 rewritten and forced to disk).
 
 Large tree: the same, with 1,000 to 100,000 files that are not pods beside the
-common pods, to show how the time grows with them and that those files cost no
-stat call (counted with strace, where it is installed).
+common pods, to show how the time grows with them, set against a yardstick: a
+bare C program that makes the directory listings the update must make (for
+each of the seven lists, the common directory and the list's own), and
+nothing else. The stat calls of a run are counted with strace, to show that
+the other files cost none. The largest resident memory comes from one extra
+run under GNU time.
 """
 import argparse
 import os
@@ -47,31 +54,35 @@ def timed(command, cwd):
 
 
 def max_resident_kib(command, cwd):
-    """Through GNU time: a process forked from Python would count Python's own pages."""
-    if not os.path.exists("/usr/bin/time"):
-        return "GNU time not installed"
+    """One extra run under GNU time: a process forked from Python would count Python's own pages."""
     result = subprocess.run(["/usr/bin/time", "-f", "%M"] + command, cwd=cwd, stdin=subprocess.DEVNULL,
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, check=True)
     return result.stderr.strip().splitlines()[-1] + " KiB"
 
 
-def compare(program, root, cwd, runs, before_each=None):
-    floor, work = [], []
+def compare(commands, cwd, runs, before_each=None):
+    """The median time of each command, the commands taking turns."""
+    times = [[] for _ in commands]
     for _ in range(runs):
-        floor.append(timed([program], cwd))
-        if before_each:
-            before_each()
-        work.append(timed([program, "/u", "/3", root], cwd))
-    return statistics.median(floor), statistics.median(work)
+        for command, samples in zip(commands, times):
+            if before_each and command is commands[-1]:
+                before_each()
+            samples.append(timed(command, cwd))
+    return [statistics.median(samples) for samples in times]
 
 
 def stat_calls(program, root, cwd):
-    if not shutil.which("strace"):
-        return "strace not installed"
-    result = subprocess.run(["strace", "-f", "-c", "-e", "trace=%stat", program, "/u", "/3", root], cwd=cwd,
+    """The stat calls of one run; it fails loudly where strace catches no file call at all."""
+    result = subprocess.run(["strace", "-f", "-c", "-e", "trace=%%stat,%file", program, "/u", "/3", root], cwd=cwd,
                             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    total = [line for line in result.stderr.splitlines() if line.strip().endswith("total")]
-    return total[0].split()[2] if total else "0"
+    calls = {}
+    for line in result.stderr.splitlines():
+        words = line.split()
+        if len(words) >= 5 and words[0][0].isdigit() and words[-1] != "total":
+            calls[words[-1]] = int(words[3])
+    if not calls:
+        sys.exit("strace caught no file calls of the program:\n" + result.stderr)
+    return sum(count for name, count in calls.items() if "stat" in name)
 
 
 def main():
@@ -83,13 +94,19 @@ def main():
         subprocess.run(["cmake", "--preset", "native"], cwd=ROOT, check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", "--preset", "native", "--target", "quorvantis"], cwd=ROOT, check=True)
     program = args.program
+    missing = [tool for tool in ("strace", "time", "cc") if not shutil.which(tool)]
+    if missing or not os.path.exists("/usr/bin/time"):
+        sys.exit(f"the benchmark needs strace, GNU time and a C compiler ({', '.join(missing) or 'time'} missing): "
+                 "bash scripts/install-tools.sh bench, as root")
 
     with tempfile.TemporaryDirectory(prefix="quorvantis-bench-") as scratch:
+        yardstick = os.path.join(scratch, "yardstick")
+        subprocess.run(["cc", "-O2", "-o", yardstick, os.path.join(ROOT, "bench", "yardstick.c")], check=True)
         root = os.path.join(scratch, "pods")
         make_tree(root)
         timed([program, "/u", "/3", root], scratch)
 
-        floor, work = compare(program, root, scratch, args.runs)
+        floor, work = compare([[program], [program, "/u", "/3", root]], scratch, args.runs)
         print(f"realistic tree, unchanged: floor {floor * 1e3:.2f} ms, /u /3 {work * 1e3:.2f} ms, "
               f"median ratio {work / floor:.2f}; maximum resident memory "
               f"{max_resident_kib([program, '/u', '/3', root], scratch)}")
@@ -99,7 +116,7 @@ def main():
             flip[0] ^= 1
             old, new = ("common59.pod", "common59x.pod") if flip[0] else ("common59x.pod", "common59.pod")
             os.rename(os.path.join(root, "0", old), os.path.join(root, "0", new))
-        floor, work = compare(program, root, scratch, args.runs, change_tree)
+        floor, work = compare([[program], [program, "/u", "/3", root]], scratch, args.runs, change_tree)
         print(f"realistic tree, changed before each run: floor {floor * 1e3:.2f} ms, /u /3 {work * 1e3:.2f} ms, "
               f"median ratio {work / floor:.2f}")
 
@@ -110,10 +127,11 @@ def main():
             large = os.path.join(scratch, f"large{other}")
             make_tree(large, other)
             timed([program, "/u", "/3", large], scratch)
-            floor, work = compare(program, large, scratch, runs)
+            floor, least, work = compare([[program], [yardstick, large], [program, "/u", "/3", large]], scratch, runs)
             per_file = (work - floor) / other * 1e9
             growth = f", x{work / previous:.1f} for x10 files" if previous else ""
-            print(f"  {other:>6} other files: /u /3 {work * 1e3:.2f} ms (floor {floor * 1e3:.2f} ms), "
+            print(f"  {other:>6} other files: /u /3 {work * 1e3:.2f} ms (floor {floor * 1e3:.2f} ms, "
+                  f"ratio {work / floor:.2f}; yardstick {least * 1e3:.2f} ms, ratio {work / least:.2f}), "
                   f"{per_file:.0f} ns per other file{growth}; stat calls: {stat_calls(program, large, scratch)}; "
                   f"maximum resident memory {max_resident_kib([program, '/u', '/3', large], scratch)}")
             previous = work

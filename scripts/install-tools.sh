@@ -5,6 +5,7 @@
 #           man page and resource tools, and MinGW-w64 for the i686 Windows product
 #   wine32  32-bit Wine (through the i386 architecture)
 #   wine64  64-bit Wine alone, and MinGW-w64 for x86-64
+#   bench   what the benchmark measures with: strace and GNU time
 # Usage: install-tools.sh SET...
 set -euo pipefail
 
@@ -16,6 +17,7 @@ for set in "${@:-build}"; do
                      groff-base man-db libxml2-utils icoutils g++-mingw-w64-i686-posix) ;;
     wine32) packages+=(wine wine32:i386) ;;
     wine64) packages+=(wine wine64 g++-mingw-w64-x86-64-posix) ;;
+    bench) packages+=(cmake ninja-build g++ strace time) ;;
     *) echo "install-tools.sh: unknown set: $set" >&2; exit 2 ;;
   esac
 done
