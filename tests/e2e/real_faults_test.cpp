@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <iostream>
@@ -28,7 +29,12 @@ class RealFaults : public ::testing::Test {
     target_ = target_from_environment();
     ASSERT_FALSE(target_.program.empty()) << "QUORVANTIS_PROGRAM names the program under test";
     if (target_.wine) GTEST_SKIP() << "faults of the disk are met by the native program";
-    chmod(directory_.path().c_str(), 0755);  // open to the unprivileged user
+    // Open to the unprivileged user, with a copy of the program that user may
+    // run wherever the build lies.
+    chmod(directory_.path().c_str(), 0755);
+    const std::string copy = at("quorvantis");
+    ASSERT_TRUE(std::filesystem::copy_file(target_.program, copy));
+    target_.program = copy;
   }
   std::string at(const std::string& name) const { return directory_.path() + "/" + name; }
   Finished run(const std::vector<std::string>& arguments, const std::string& directory, RunOptions options = {}) {
