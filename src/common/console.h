@@ -12,7 +12,7 @@ class Console {
   // output does not reach the console, `reason` is shown there first, so that
   // the person at it sees why the program waits.
   virtual void wait_for_key(std::string_view reason) = 0;
-  // Writes out what is still held back, at the end of the run.
+  // Writes out what is still held back: before a key wait, and at the end of the run.
   virtual void flush() {}
 };
 

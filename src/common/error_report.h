@@ -2,7 +2,8 @@
 
 #include <string_view>
 
-class Console;
+struct Platform;
 
 // Shows a failure: the message, then a wait for one key so that it can be read.
-void report_error(Console& console, std::string_view message);
+// Counts it, so that the exit status can tell of it.
+void report_error(Platform& platform, std::string_view message);

@@ -30,12 +30,12 @@ void copy_with_root(std::string_view text, const std::string& root, bool& first_
 bool install_list(Platform& platform, const std::string& root, int list_number) {
   TextReader list(platform.files);
   if (!list.open(list_file_name(root, list_number))) {
-    report_error(platform.console, messages::cannot_open_ini);
+    report_error(platform, messages::cannot_open_ini);
     return false;
   }
   TextWriter pod_ini(platform.files);
   if (!pod_ini.open(pod_ini_name)) {
-    report_error(platform.console, messages::cannot_write_pod_ini);
+    report_error(platform, messages::cannot_write_pod_ini);
     return false;
   }
   bool first_line = true;
@@ -44,14 +44,14 @@ bool install_list(Platform& platform, const std::string& root, int list_number) 
   for (;;) {
     if (!list.read(text)) {
       // pod.ini keeps what it held: the unfinished writer is dropped.
-      report_error(platform.console, messages::cannot_open_ini);
+      report_error(platform, messages::cannot_open_ini);
       return false;
     }
     if (text.empty()) break;
     copy_with_root(text, root, first_line, at_line_start, pod_ini);
   }
   if (!pod_ini.finish()) {
-    report_error(platform.console, messages::cannot_write_pod_ini);
+    report_error(platform, messages::cannot_write_pod_ini);
     return false;
   }
   return true;

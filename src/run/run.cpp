@@ -1,5 +1,7 @@
 #include "run/run.h"
 
+#include <algorithm>
+
 #include "common/console.h"
 #include "common/error_report.h"
 #include "common/files.h"
@@ -10,8 +12,6 @@
 #include "update/update_lists.h"
 
 namespace {
-
-constexpr int exit_status = 0;
 
 void write_usage(Console& console) {
   console.write(messages::usage_line_1);
@@ -28,25 +28,33 @@ int selected_list(const std::string& argument) {
   return argument[1] - '0';
 }
 
+bool is_failure_status_option(const std::string& argument) {
+  return argument.size() == 2 && argument[0] == '/' && (argument[1] == 'e' || argument[1] == 'E');
+}
+
 int run(const std::vector<std::string>& arguments, Platform& platform) {
   if (arguments.empty()) {
     write_usage(platform.console);
-    return exit_status;
+    return 0;
   }
+  // Asked of all arguments at once: every report of the run counts, also one
+  // made before "/e" is reached.
+  const bool status_tells_failure = std::any_of(arguments.begin(), arguments.end(), is_failure_status_option);
+  auto exit_status = [&] { return status_tells_failure && platform.failures_reported > 0 ? 1 : 0; };
   int list_number = list_for_weekday(platform.weekday());
   const std::string root = make_root_path(arguments.back());
   if (root.size() > root_path_limit(platform.files.longest_path())) {
-    report_error(platform.console, messages::path_too_long);
-    return exit_status;
+    report_error(platform, messages::path_too_long);
+    return exit_status();
   }
   for (const std::string& argument : arguments) {
     if (argument == "/?") {
       write_usage(platform.console);
-      return exit_status;
+      return exit_status();
     }
     if (is_update_option(argument)) update_all_lists(platform, root);
     if (int selected = selected_list(argument)) list_number = selected;
   }
   install_list(platform, root, list_number);
-  return exit_status;
+  return exit_status();
 }

@@ -6,8 +6,12 @@
 struct Platform;
 
 // One run of the program on the user's arguments (the program's own name not
-// among them). Always returns the exit status 0: failures show only as messages.
+// among them). Returns the exit status: 0, so that callers that chain on it go
+// on whatever happened; 1 after a reported failure when an argument is "/e".
 int run(const std::vector<std::string>& arguments, Platform& platform);
+
+// "/e", letter case ignored: the exit status tells whether the run failed.
+bool is_failure_status_option(const std::string& argument);
 
 // The list a day of the week installs: Monday to Saturday (1 to 6) their own
 // number, Sunday (0) list 7.

@@ -26,12 +26,12 @@ bool add_pods(Platform& platform, const std::string& root, int directory_number,
   std::vector<std::string> names;
   result = platform.pods.find_pods(pod_directory(root, directory_number), names);
   if (result == SearchResult::failed) {
-    report_error(platform.console, messages::pods_not_found);
+    report_error(platform, messages::pods_not_found);
     return false;
   }
   for (std::string& name : names) {
     if (table.size() >= max_pods_per_list) {
-      report_error(platform.console, messages::too_many_pods);
+      report_error(platform, messages::too_many_pods);
       return false;
     }
     table.push_back({std::move(name), directory_number});
@@ -66,7 +66,7 @@ bool update_list(Platform& platform, const std::string& root, int list_number) {
   SearchResult common = SearchResult::none;
   if (!add_pods(platform, root, common_directory, table, common)) return false;
   if (common == SearchResult::none) {
-    report_error(platform.console, messages::pods_not_found);
+    report_error(platform, messages::pods_not_found);
     return false;
   }
   SearchResult numbered = SearchResult::none;
@@ -75,7 +75,7 @@ bool update_list(Platform& platform, const std::string& root, int list_number) {
   std::stable_sort(table.begin(), table.end(),
                    [](const PodEntry& a, const PodEntry& b) { return name_before(a.name, b.name); });
   if (!write_list_file(platform, list_file_name(root, list_number), table)) {
-    report_error(platform.console, messages::cannot_write_list);
+    report_error(platform, messages::cannot_write_list);
     return false;
   }
   return true;

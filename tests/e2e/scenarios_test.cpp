@@ -21,6 +21,7 @@ struct Scenario {
   std::vector<std::string> arguments;
   std::string output;
   std::vector<std::pair<std::string, std::optional<std::string>>> expected;
+  int status = 0;  // the exit status
   Only only = Only::both;
   std::function<void(const Target&, const std::string& directory)> prepare = nullptr;
   std::size_t root_length = 0;  // the root path's, backslash included: "pods/" then lies deeper
@@ -88,6 +89,16 @@ std::vector<Scenario> scenarios() {
        {"/u", "/?", "{root}"},
        updating + usage,
        {{"pods/1.ini", "3\r\n0\\base.pod\r\n1\\extra.pod\r\n0\\maps.pod\r\n"}, {"pods/7.ini", two_common}, {"pod.ini", absent}}},
+      {"/e: a failing run ends with status 1",
+       {{"pods/1/a.pod", ""}, {"pods/1.ini", "earlier"}},
+       {"/e", "/u", "/1", "{root}"},
+       updating + seven_not_found,
+       {{"pods/1.ini", "earlier"}, {"pod.ini", "earlier"}},
+       1},
+      {"/E: a clean run ends with status 0", numbered_lists(), {"/E", "/3", "{root}"}, "", {{"pod.ini", "3\r\n"}}, 0},
+      {"/e with a usage request alone", {}, {"/?", "/e"}, usage, {{"pod.ini", absent}}, 0},
+      {"/e after a failing update and a usage request", {}, {"/u", "/?", "/e"}, updating + seven_not_found + usage,
+       {{"pod.ini", absent}}, 1},
       {"road of one run",
        road,
        {"/u", "/2", "{root}"},
@@ -170,7 +181,7 @@ std::vector<Scenario> scenarios() {
        {"/u", "/1", "{root}"},
        updating,
        {{"pods/1.ini", "3\r\n0\\link.pod\r\n0\\real.pod\r\n0\\sub.pod\r\n"}},
-       Only::native,
+       0, Only::native,
        [](const Target&, const std::string& directory) {
          ASSERT_EQ(symlink("real.pod", (directory + "/pods/0/link.pod").c_str()), 0);
          ASSERT_EQ(symlink("missing", (directory + "/pods/0/dangling.pod").c_str()), 0);
@@ -182,14 +193,14 @@ std::vector<Scenario> scenarios() {
        {"/u", "/1", "{root}"},
        updating,
        {{"pods/1.ini", "2\r\n0\\r.pod\r\n0\\x.pod\r\n"}},
-       Only::windows,
+       0, Only::windows,
        attrib({{"+h", "pods/0/h.pod"}, {"+s", "pods/0/s.pod"}, {"+r", "pods/0/r.pod"}})},
       {"pod.ini links to a file of its own",
        with(numbered_lists(), {{"real.ini", "earlier"}}),
        {"/3", "{root}"},
        "",
        {{"real.ini", "3\r\n"}, {"pod.ini", "3\r\n"}},
-       Only::native,
+       0, Only::native,
        [](const Target&, const std::string& directory) {
          ASSERT_EQ(symlink("real.ini", (directory + "/pod.ini").c_str()), 0);
        }},
@@ -199,7 +210,7 @@ std::vector<Scenario> scenarios() {
        {"/u", "/3", "{root}"},
        updating + "Error: cannot open file for writing\n" + no_pod_ini,
        {{"pods/5.ini", absent}, {"null", absent}, {"pod.ini", absent}, {"pods/4.ini", two_common}},
-       Only::native,
+       0, Only::native,
        [](const Target&, const std::string& directory) {
          ASSERT_EQ(mknod((directory + "/pods/5.ini").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << "needs root";
          ASSERT_EQ(mknod((directory + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
@@ -208,34 +219,34 @@ std::vector<Scenario> scenarios() {
       // Windows: "7.ini.xxxx.tmp" behind the root must fit the 259 characters of a path.
       {"root at the Windows limit", road, {"/u", "/2", "{root}"}, updating,
        {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
-       Only::both, nullptr, 245},
+       0, Only::both, nullptr, 245},
       {"root past the Windows limit", road, {"/u", "/2", "{root}"}, "Error: path to pods is too long\n",
-       {{"pods/1.ini", absent}, {"pod.ini", absent}}, Only::windows, nullptr, 250},
+       {{"pods/1.ini", absent}, {"pod.ini", absent}}, 0, Only::windows, nullptr, 250},
       {"root of 255 characters", road, {"/u", "/2", "{root}"}, "Error: path to pods is too long\n",
-       {{"pods/1.ini", absent}, {"pod.ini", absent}}, Only::windows, nullptr, 255},
+       {{"pods/1.ini", absent}, {"pod.ini", absent}}, 0, Only::windows, nullptr, 255},
       {"root of 255 characters", road, {"/u", "/2", "{root}"}, updating,
        {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
-       Only::native, nullptr, 255},
+       0, Only::native, nullptr, 255},
       {"quoted root with a trailing backslash, typed at cmd",
        road,
        {"/u", "/1", "\"{root}\\\""},
        updating,
        {{"pods/1.ini", "3\r\n0\\base.pod\r\n1\\extra.pod\r\n0\\maps.pod\r\n"},
         {"pod.ini", "3\r\n{root}\\0\\base.pod\r\n{root}\\1\\extra.pod\r\n{root}\\0\\maps.pod\r\n"}},
-       Only::windows, nullptr, 0, true},
+       0, Only::windows, nullptr, 0, true},
       // Wine takes the names of the disk as UTF-8 and code page 1252 from the locale C.UTF-8.
       {"names the code page cannot hold",
        {{"pods/0/\xe6\x97\xa5\xe6\x9c\xac.pod", ""}, {"pods/0/\xc3\xa9.pod", ""}, {"pods/0/plain.pod", ""}},
        {"/u", "/1", "{root}"},
        updating,
        {{"pods/1.ini", "2\r\n0\\plain.pod\r\n0\\\xe9.pod\r\n"}},
-       Only::windows},
+       0, Only::windows},
       {"read-only pod.ini",
        with(numbered_lists(), {{"pod.ini", "earlier"}}),
        {"/3", "{root}"},
        no_pod_ini,
        {{"pod.ini", "earlier"}},
-       Only::windows,
+       0, Only::windows,
        attrib({{"+r", "pod.ini"}})},
   };
 }
@@ -292,7 +303,7 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     Finished run = run_command(command, directory.path());
 
     ASSERT_TRUE(run.in_time);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, scenario.status);
     EXPECT_EQ(run.output, scenario.output);
     for (const auto& [name, contents] : scenario.expected) {
       std::optional<std::string> wanted = contents ? std::optional(fill_in(*contents)) : absent;

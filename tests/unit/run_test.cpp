@@ -98,12 +98,29 @@ TEST(Run, EachDayOfTheWeekInstallsItsList) {
   }
 }
 
-TEST(Run, FailuresStillEndWithStatusZero) {
-  FakePlatform fake;
-  EXPECT_EQ(run({"/u", "/3", "D:\\none"}, fake.platform), 0);
+// Failures end with status 0, unless "/e" asks for 1; the output is the same either way.
+TEST(Run, FailuresEndWithStatusZeroUnlessEAsksOtherwise) {
   std::string reports;
   for (int i = 0; i < 7; ++i) reports += "Error: path to pods not found\n<key>";
-  EXPECT_EQ(fake.console.output, "Updating pod.ini files\n" + reports + "Error: cannot open ini file\n<key>");
+  const std::string failed_update = "Updating pod.ini files\n" + reports;
+  struct Case {
+    std::vector<std::string> arguments;
+    std::string output;
+    int status;
+  } cases[] = {
+      {{"/u", "/3", "D:\\none"}, failed_update + "Error: cannot open ini file\n<key>", 0},
+      {{"/u", "/3", "/E", "D:\\none"}, failed_update + "Error: cannot open ini file\n<key>", 1},
+      {{"/e", "/3", "D:\\pods"}, "", 0},
+      {{"/e", "/?"}, usage, 0},
+      {{"/u", "/?", "/e"}, failed_update + usage, 1},
+      {{"/e", std::string(300, 'p')}, "Error: path to pods is too long\n<key>", 1},
+  };
+  for (const Case& c : cases) {
+    FakePlatform fake;
+    give_lists(fake, "D:\\pods\\");
+    EXPECT_EQ(run(c.arguments, fake.platform), c.status) << ::testing::PrintToString(c.arguments);
+    EXPECT_EQ(fake.console.output, c.output) << ::testing::PrintToString(c.arguments);
+  }
 }
 
 }  // namespace
