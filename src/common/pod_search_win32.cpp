@@ -2,6 +2,7 @@
 
 #include "common/paths.h"
 #include "common/pod_search.h"
+#include "common/wide_text_win32.h"
 
 namespace {
 
@@ -11,11 +12,13 @@ bool means_no_pods(DWORD error) {
   return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES;
 }
 
-std::wstring wide(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring result(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
-  return result;
+// A file where a pod folder should be, or a link that leads nowhere, is no
+// folder, and so holds no pods; the search of it fails with an error of its
+// own (ERROR_DIRECTORY, or ERROR_INVALID_NAME under Wine).
+bool is_no_folder(const std::string& directory) {
+  const DWORD attributes = GetFileAttributesW(wide_from_ansi(directory).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return means_no_pods(GetLastError());
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 // The name in the ANSI code page, byte for byte as the ANSI functions would
@@ -40,9 +43,9 @@ class Win32PodSearch final : public PodSearch {
  public:
   SearchResult find_pods(const std::string& directory, std::vector<std::string>& names) override {
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(wide(pod_search_pattern(directory)).c_str(), &found);
+    HANDLE search = FindFirstFileW(wide_from_ansi(pod_search_pattern(directory)).c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) {
-      return means_no_pods(GetLastError()) ? SearchResult::none : SearchResult::failed;
+      return means_no_pods(GetLastError()) || is_no_folder(directory) ? SearchResult::none : SearchResult::failed;
     }
     const std::size_t before = names.size();
     do {

@@ -171,6 +171,15 @@ std::vector<Scenario> scenarios() {
        {"/u", "/2", "{root}"},
        updating + seven_not_found + no_ini,
        {{"pods/2.ini", absent}}},
+      {"numbered folders that are no folders",
+       with(road, {{"pods/3", "a file"}}),
+       {"/u", "/3", "{root}"},
+       updating,
+       {{"pods/3.ini", two_common}, {"pods/4.ini", two_common}},
+       0, Only::both,
+       [](const Target&, const std::string& directory) {
+         ASSERT_EQ(symlink("nowhere", (directory + "/pods/4").c_str()), 0);
+       }},
       {"list file that may not be written",
        with(road, {{"pods/4.ini/", ""}}),
        {"/u", "/7", "{root}"},
@@ -221,7 +230,7 @@ std::vector<Scenario> scenarios() {
        {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
        0, Only::both, nullptr, 245},
       {"root past the Windows limit", road, {"/u", "/2", "{root}"}, "Error: path to pods is too long\n",
-       {{"pods/1.ini", absent}, {"pod.ini", absent}}, 0, Only::windows, nullptr, 250},
+       {{"pods/1.ini", absent}, {"pod.ini", absent}}, 0, Only::windows, nullptr, 246},
       {"root of 255 characters", road, {"/u", "/2", "{root}"}, "Error: path to pods is too long\n",
        {{"pods/1.ini", absent}, {"pod.ini", absent}}, 0, Only::windows, nullptr, 255},
       {"root of 255 characters", road, {"/u", "/2", "{root}"}, updating,
@@ -236,7 +245,8 @@ std::vector<Scenario> scenarios() {
        0, Only::windows, nullptr, 0, true},
       // Wine takes the names of the disk as UTF-8 and code page 1252 from the locale C.UTF-8.
       {"names the code page cannot hold",
-       {{"pods/0/\xe6\x97\xa5\xe6\x9c\xac.pod", ""}, {"pods/0/\xc3\xa9.pod", ""}, {"pods/0/plain.pod", ""}},
+       {{"pods/0/\xe6\x97\xa5\xe6\x9c\xac.pod", ""}, {"pods/0/\xc3\xa9.pod", ""}, {"pods/0/plain.pod", ""},
+        {"pods/0/\xc5\x81.pod", ""}},  // the code page's best fit for it would be "L.pod"
        {"/u", "/1", "{root}"},
        updating,
        {{"pods/1.ini", "2\r\n0\\plain.pod\r\n0\\\xe9.pod\r\n"}},
