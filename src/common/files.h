@@ -9,9 +9,28 @@ struct FileHandle {
   std::intptr_t handle = -1;
 };
 
+// A file opened to be written whole, and how its contents reach the target:
+// either a new file beside the target that will take its place, or, where the
+// folder lets no file take its place, the target itself, rewritten in place.
+struct WritingFile {
+  FileHandle file;
+  bool in_place = false;
+  std::uint64_t old_size = 0;  // in place: the target's length before
+  // The new file and the file it replaces (the one a link leads to), in the
+  // platform's own spelling.
+  std::string temporary_path;
+  std::string target;
+};
+
+enum class OpenResult {
+  opened,
+  busy,     // another program holds the target for a moment: worth another try
+  refused,
+};
+
 enum class ReplaceResult {
   done,
-  busy,    // another program holds the target for a moment: worth another try
+  busy,
   failed,
 };
 
@@ -29,20 +48,30 @@ class Files {
   virtual bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) = 0;
   virtual void close_reading(FileHandle file) = 0;
 
-  // False when `path` exists but may not be replaced: it is not a regular
-  // file, is read-only, or this user may not write it. One that is only busy
-  // may be. The file is not changed.
+  // False when `path` exists but may not be written: it is not a regular
+  // file, has no write permission at all, or this user may not open it for
+  // writing. One that is only busy may be. The file is not changed.
   virtual bool may_write(const std::string& path) = 0;
-  // Creates a new, empty file beside `path`, under a temporary name of its own,
-  // that will take over the attributes, permissions and owner of `path`.
-  virtual bool create_beside(const std::string& path, FileHandle& file, std::string& temporary_path) = 0;
+  // Opens `path` to be written whole. Where its folder lets a new file take
+  // its place, that new file, made beside it (beside the file a link leads
+  // to), with its attributes, permissions and owner. Where the folder does
+  // not, but the file itself may be written, the file itself, not emptied,
+  // and held against a second writer.
+  virtual OpenResult open_for_writing(const std::string& path, WritingFile& writing) = 0;
+  // In place: grows the file to `size` with its space reserved on the disk.
+  virtual bool reserve(FileHandle file, std::uint64_t size) = 0;
+  // In place: sets the file's length.
+  virtual bool cut(FileHandle file, std::uint64_t size) = 0;
   virtual bool write(FileHandle file, const char* bytes, std::size_t count) = 0;
   // Forces what was written onto the disk.
   virtual bool flush_to_disk(FileHandle file) = 0;
-  virtual bool close_written(FileHandle file) = 0;
-  // Puts `from` in the place of `to` in one step: `to` is either old or new.
-  virtual ReplaceResult replace(const std::string& from, const std::string& to) = 0;
-  virtual void remove(const std::string& path) = 0;
+  // Puts the new file in the place of the target in one step: the target is
+  // either old or new. The file stays open.
+  virtual ReplaceResult replace(const WritingFile& writing) = 0;
+  // After the flush, nothing is left for closing to lose.
+  virtual void close_written(FileHandle file) = 0;
+  // Closes a file that is not to be finished; a new one is removed.
+  virtual void discard(const WritingFile& writing) = 0;
   // Waits before a busy file is tried again.
   virtual void pause(int milliseconds) = 0;
 };

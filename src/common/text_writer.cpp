@@ -2,11 +2,20 @@
 
 namespace {
 
-constexpr std::size_t buffer_limit = 64 * 1024;
 // A target another program holds open (a virus scanner, an indexer, a second
 // run) is tried again after each of these pauses: about two seconds in all.
 constexpr int first_pause_ms = 15;
 constexpr int last_pause_ms = 960;
+
+template <typename Attempt>
+auto retried_while_busy(Files& files, Attempt attempt) {
+  auto result = attempt();
+  for (int pause_ms = first_pause_ms; result == decltype(result)::busy && pause_ms <= last_pause_ms; pause_ms *= 2) {
+    files.pause(pause_ms);
+    result = attempt();
+  }
+  return result;
+}
 
 // The bytes of `text` on disk: every line end as CR LF.
 void append_disk_bytes(std::string_view text, std::string& bytes) {
@@ -40,47 +49,46 @@ TextWriter::~TextWriter() { abandon(); }
 
 bool TextWriter::open(const std::string& path) {
   abandon();
-  path_ = path;
-  failed_ = false;
-  buffer_.clear();
-  if (!files_.may_write(path)) return false;
-  open_ = files_.create_beside(path, file_, temporary_path_);
+  bytes_.clear();
+  open_ = retried_while_busy(files_, [&] { return files_.open_for_writing(path, writing_); }) == OpenResult::opened;
   return open_;
 }
 
-void TextWriter::write(std::string_view text) {
-  append_disk_bytes(text, buffer_);
-  if (buffer_.size() >= buffer_limit) write_out_buffer();
-}
-
-void TextWriter::write_out_buffer() {
-  // After a failure the rest is dropped: finish() reports it.
-  if (open_ && !failed_ && !buffer_.empty() && !files_.write(file_, buffer_.data(), buffer_.size())) {
-    failed_ = true;
-  }
-  buffer_.clear();
-}
+void TextWriter::write(std::string_view text) { append_disk_bytes(text, bytes_); }
 
 bool TextWriter::finish() {
   if (!open_) return false;
-  write_out_buffer();
-  bool ok = !failed_ && files_.flush_to_disk(file_);
-  ok = files_.close_written(file_) && ok;
   open_ = false;
-  ReplaceResult result = ok ? files_.replace(temporary_path_, path_) : ReplaceResult::failed;
-  for (int pause_ms = first_pause_ms; result == ReplaceResult::busy && pause_ms <= last_pause_ms; pause_ms *= 2) {
-    files_.pause(pause_ms);
-    result = files_.replace(temporary_path_, path_);
+  return writing_.in_place ? finish_in_place() : finish_new_file();
+}
+
+bool TextWriter::finish_new_file() {
+  const bool on_disk =
+      files_.write(writing_.file, bytes_.data(), bytes_.size()) && files_.flush_to_disk(writing_.file);
+  const ReplaceResult result =
+      on_disk ? retried_while_busy(files_, [&] { return files_.replace(writing_); }) : ReplaceResult::failed;
+  if (result != ReplaceResult::done) {
+    files_.discard(writing_);
+    return false;
   }
-  if (result == ReplaceResult::done) return true;
-  files_.remove(temporary_path_);
-  return false;
+  files_.close_written(writing_.file);
+  return true;
+}
+
+bool TextWriter::finish_in_place() {
+  const FileHandle file = writing_.file;
+  const std::uint64_t new_size = bytes_.size();
+  bool written = (new_size <= writing_.old_size || files_.reserve(file, new_size)) &&
+                 files_.write(file, bytes_.data(), bytes_.size());
+  // A file system may leave the file grown although the reservation failed.
+  if (!written) files_.cut(file, writing_.old_size);
+  written = written && files_.cut(file, new_size) && files_.flush_to_disk(file);
+  files_.close_written(file);
+  return written;
 }
 
 void TextWriter::abandon() {
-  if (!open_) return;
-  files_.close_written(file_);
-  files_.remove(temporary_path_);
+  if (open_) files_.discard(writing_);
   open_ = false;
 }
 

@@ -5,35 +5,37 @@
 
 #include "common/files.h"
 
-// Writes a text file so that it is never seen half-written: the text goes to
-// a new file beside the target, which takes the target's place only when all
-// of it is on the disk. Every line end is written as CR LF.
+// Writes a text file whole, every line end as CR LF. Where the folder allows
+// it, the text goes to a new file beside the target, which takes the target's
+// place only once all of it is on the disk: the target is never seen
+// half-written. Where the folder lets no file take the target's place, but
+// the target itself may be written, it is rewritten in place, and grown first,
+// so that a full disk is found before any old byte is overwritten.
 class TextWriter {
  public:
   explicit TextWriter(Files& files) : files_(files) {}
-  // A file that was opened but not finished is removed; the target stays as it was.
+  // A file that was opened but not finished is dropped; the target stays as it was.
   ~TextWriter();
   TextWriter(const TextWriter&) = delete;
   TextWriter& operator=(const TextWriter&) = delete;
 
-  // False when the target may not be written or no file can be made beside it.
+  // False when the target may not be written. One that another program holds
+  // is waited for, for about two seconds.
   bool open(const std::string& path);
-  // A failure is kept for finish() to report.
+  // Kept until finish(): the whole length is known before anything is written.
   void write(std::string_view text);
-  // True when the whole text has replaced the target.
+  // True when the whole text has reached the target.
   bool finish();
 
  private:
-  void write_out_buffer();
+  bool finish_new_file();
+  bool finish_in_place();
   void abandon();
 
   Files& files_;
-  std::string path_;
-  std::string temporary_path_;
-  FileHandle file_;
+  WritingFile writing_;
   bool open_ = false;
-  bool failed_ = false;
-  std::string buffer_;
+  std::string bytes_;
 };
 
 // Writes `text` as the whole file at `path` through a TextWriter, unless the

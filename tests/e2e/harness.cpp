@@ -4,6 +4,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,6 +74,8 @@ Finished run_command(const std::vector<std::string>& command, const std::string&
          setuid(unprivileged_id) != 0)) {
       _exit(125);
     }
+    const rlimit file_size{options.file_size_limit, options.file_size_limit};
+    if (options.file_size_limit && setrlimit(RLIMIT_FSIZE, &file_size) != 0) _exit(125);
     exec_in(directory, command);
   }
   close(pipe_ends[1]);

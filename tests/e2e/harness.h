@@ -24,6 +24,7 @@ struct RunOptions {
   int timeout_ms = 60000;
   bool unprivileged = false;  // as user and group 65534 (nobody) when started as root
   unsigned extra_group = 0;   // and, unless 0, a member of this group too
+  std::size_t file_size_limit = 0;  // in bytes, unless 0 (ulimit -f)
 };
 
 // Starts `command` in a new session (no controlling terminal), standard input

@@ -93,11 +93,18 @@ TEST_F(RealFaults, AFullDiskKeepsPodIniAndTheListFiles) {
   // The list files on the full disk, their pods elsewhere.
   give_pods(at("small/pods/0"), "");
   write_file(at("small/pods/5.ini"), "earlier\r\n");
+  // And a pod.ini that can only be written in place: its folder may not be changed.
+  write_file(at("small/locked/pod.ini"), "earlier\r\n");
+  chmod(at("small/locked/pod.ini").c_str(), 0666);
+  chmod(at("small/locked").c_str(), 0555);
   disk.fill();
 
   Finished install = run({"/3", at("pods")}, at("small"));
   EXPECT_EQ(install.output, "Error: cannot write pod.ini file\n");
   EXPECT_EQ(read_file(at("small/pod.ini")), "earlier\r\n");
+  Finished in_place = run({"/3", at("pods")}, at("small/locked"), {.unprivileged = true});
+  EXPECT_EQ(in_place.output, "Error: cannot write pod.ini file\n");
+  EXPECT_EQ(read_file(at("small/locked/pod.ini")), "earlier\r\n");
 
   Finished update = run({"/u", "/9", at("small/pods")}, at("small"));
   std::string reports;
@@ -108,31 +115,95 @@ TEST_F(RealFaults, AFullDiskKeepsPodIniAndTheListFiles) {
   expect_no_temporary_file();
 }
 
-TEST_F(RealFaults, DirectoriesAndFilesThatMayNotBeWritten) {
-  if (geteuid() == 0) std::cout << "running the program as user " << unprivileged_id << "\n";
-  write_file(at("pods/0/a.pod"), "");
-  for (int n = 1; n <= 7; ++n) write_file(at("pods/" + std::to_string(n) + ".ini"), "1\r\n0\\old.pod\r\n");
-  chmod(at("pods").c_str(), 0555);
-  make_directories(at("locked"));
-  write_file(at("locked/pod.ini"), "earlier\r\n");
-  chmod(at("locked/pod.ini").c_str(), 0666);
-  chmod(at("locked").c_str(), 0555);
-  make_directories(at("open"));
-  chmod(at("open").c_str(), 0777);
-  write_file(at("open/pod.ini"), "earlier\r\n");
-  chmod(at("open/pod.ini").c_str(), 0444);
-
-  std::string reports;
-  for (int i = 0; i < 7; ++i) reports += cannot_write_list;
-  Finished update = run({"/u", "/2", at("pods")}, at("locked"), {.unprivileged = true});
-  EXPECT_EQ(update.status, 0);
-  EXPECT_EQ(update.output, "Updating pod.ini files\n" + reports + "Error: cannot write pod.ini file\n");
-  EXPECT_EQ(read_file(at("pods/2.ini")), "1\r\n0\\old.pod\r\n");
-  EXPECT_EQ(read_file(at("locked/pod.ini")), "earlier\r\n");
-
-  Finished read_only = run({"/2", at("pods")}, at("open"), {.unprivileged = true});
-  EXPECT_EQ(read_only.output, "Error: cannot write pod.ini file\n");
-  EXPECT_EQ(read_file(at("open/pod.ini")), "earlier\r\n");
+// Who may write what: each case in a folder of its own, with the common pod
+// a.pod, the seven lists of one old entry (root's, mode 0666) in "pods", and
+// the application's folder "app"; `prepare` changes that, and the run is
+// "/u /2" in "app" as user 65534, or root.
+TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to hand files to other users";
+  const std::string old_list = "1\r\n0\\old.pod\r\n", new_list = "1\r\n0\\a.pod\r\n";
+  const std::string installed = "1\r\n{root}\\0\\a.pod\r\n", updating = "Updating pod.ini files\n";
+  std::string refusals;
+  for (int i = 0; i < 7; ++i) refusals += cannot_write_list;
+  auto own = [](const std::string& file, uid_t user, mode_t mode) {
+    ASSERT_EQ(lchown(file.c_str(), user, user), 0);
+    if (mode) chmod(file.c_str(), mode);
+  };
+  struct Case {
+    const char* name;
+    std::function<void(const std::string& folder)> prepare;
+    bool as_root;
+    std::string output;
+    std::vector<std::pair<std::string, std::optional<std::string>>> expected;
+    uid_t pod_ini_owner;
+    std::size_t file_size_limit = 0;
+  } cases[] = {
+      {"pod.ini its user may write, in a folder that user may not change",
+       [&](const std::string& c) { chmod((c + "/app").c_str(), 0755), own(c + "/app/pod.ini", unprivileged_id, 0644); },
+       false, updating, {{"app/pod.ini", installed}, {"pods/2.ini", new_list}}, unprivileged_id},
+      {"list files their user may write, in a root folder that user may not change",
+       [&](const std::string& c) {
+         chmod((c + "/pods").c_str(), 0755);
+         for (int n = 1; n <= 7; ++n) own(c + "/pods/" + std::to_string(n) + ".ini", unprivileged_id, 0644);
+       },
+       false, updating, {{"pods/5.ini", new_list}, {"app/pod.ini", installed}}, unprivileged_id},  // app/ lets it
+      {"another user's pod.ini that all may write, in a sticky folder",
+       [&](const std::string& c) { chmod((c + "/app").c_str(), 01777), own(c + "/app/pod.ini", 1001, 0666); },
+       false, updating, {{"app/pod.ini", installed}}, 1001},
+      {"another user's link in a sticky folder, even for root",
+       [&](const std::string& c) {
+         chmod((c + "/app").c_str(), 01777);
+         write_file(c + "/secret", "root's");
+         std::remove((c + "/app/pod.ini").c_str());
+         ASSERT_EQ(symlink("../secret", (c + "/app/pod.ini").c_str()), 0);
+         own(c + "/app/pod.ini", 1001, 0);
+       },
+       true, updating + "Error: cannot write pod.ini file\n", {{"secret", "root's"}}, 1001},
+      {"files of mode 0444, even for root",
+       [&](const std::string& c) { chmod((c + "/app/pod.ini").c_str(), 0444), chmod((c + "/pods/3.ini").c_str(), 0444); },
+       true, updating + cannot_write_list + "Error: cannot write pod.ini file\n",
+       {{"pods/3.ini", old_list}, {"pods/2.ini", new_list}, {"app/pod.ini", "earlier"}}, 0},
+      {"folders that may not be changed, and no pod.ini",
+       [&](const std::string& c) {
+         std::remove((c + "/app/pod.ini").c_str());
+         chmod((c + "/app").c_str(), 0555);
+         for (int n = 1; n <= 7; ++n) chmod((c + "/pods/" + std::to_string(n) + ".ini").c_str(), 0644);
+         chmod((c + "/pods").c_str(), 0555);
+       },
+       false, updating + refusals + "Error: cannot write pod.ini file\n", {{"pods/2.ini", old_list}, {"app/pod.ini", std::nullopt}}, 0},
+      {"a file-size limit",
+       [&](const std::string& c) { std::remove((c + "/pods/0/a.pod").c_str()), give_pods(c + "/pods/0", ""); },
+       true, updating + refusals, {{"pods/2.ini", old_list}, {"app/pod.ini", "1\r\n{root}\\0\\old.pod\r\n"}}, 0, 2048},
+  };
+  int number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string folder = at("case" + std::to_string(++number));
+    write_file(folder + "/pods/0/a.pod", "");
+    for (int n = 1; n <= 7; ++n) write_file(folder + "/pods/" + std::to_string(n) + ".ini", old_list);
+    for (int n = 1; n <= 7; ++n) chmod((folder + "/pods/" + std::to_string(n) + ".ini").c_str(), 0666);
+    write_file(folder + "/app/pod.ini", "earlier");
+    chmod((folder + "/app/pod.ini").c_str(), 0666);
+    chmod(folder.c_str(), 0755);
+    chmod((folder + "/pods").c_str(), 0777);
+    chmod((folder + "/app").c_str(), 0777);
+    c.prepare(folder);
+    Finished done = run({"/u", "/2", folder + "/pods"}, folder + "/app",
+                        {.unprivileged = !c.as_root, .file_size_limit = c.file_size_limit});
+    EXPECT_EQ(done.status, 0);
+    EXPECT_EQ(done.output, c.output);
+    for (const auto& [name, contents] : c.expected) {
+      EXPECT_EQ(read_file(folder + "/" + name), contents ? replace_all(*contents, "{root}", folder + "/pods") : contents)
+          << name;
+    }
+    struct stat status {};
+    if (lstat((folder + "/app/pod.ini").c_str(), &status) == 0) {
+      EXPECT_EQ(status.st_uid, c.pod_ini_owner);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(folder + "/app")) {
+      EXPECT_EQ(entry.path().filename(), "pod.ini");
+    }
+  }
   expect_no_temporary_file();
 }
 
@@ -263,15 +334,18 @@ TEST(SharedFiles, RunsWaitForFilesHeldForAMoment) {
     EXPECT_EQ(read_file(pod_ini), std::to_string(round - 9) + "\r\n" + list_3) << round;
   }
   const char* helper = std::getenv("QUORVANTIS_WINDOWS_HELPER");
-  for (int hold_ms : {700, 4000}) {
+  // Held for a moment, for good, and for a moment without sharing writing.
+  for (auto [hold_ms, sharing] : {std::pair{700, ""}, {4000, ""}, {700, "read-only"}}) {
     if (!target.wine) break;
     ASSERT_NE(helper, nullptr) << "QUORVANTIS_WINDOWS_HELPER names the helper program";
     const std::string held = directory.path() + "/held";
     std::remove(held.c_str());
     write_file(pod_ini, "earlier");
     auto holder = std::async(std::launch::async, [&] {
-      return run_command({wine_loader(), helper, "hold", path_for_program(target, pod_ini), std::to_string(hold_ms),
-                          path_for_program(target, held)}, directory.path());
+      std::vector<std::string> hold = {wine_loader(), helper, "hold", path_for_program(target, pod_ini),
+                                       std::to_string(hold_ms), path_for_program(target, held)};
+      if (*sharing) hold.push_back(sharing);
+      return run_command(hold, directory.path());
     });
     for (int waited = 0; waited < 400 && !read_file(held); ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(read_file(held)) << "the helper did not take the file";

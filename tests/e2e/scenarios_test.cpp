@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 
@@ -26,6 +27,8 @@ struct Scenario {
   std::function<void(const Target&, const std::string& directory)> prepare = nullptr;
   std::size_t root_length = 0;  // the root path's, backslash included: "pods/" then lies deeper
   bool typed_at_cmd = false;    // the arguments as typed at cmd, which starts the program
+  std::function<void(const Target&, const std::string& directory)> check = nullptr;  // after the run
+  std::vector<std::string> launcher = {};  // the program started by this command
 };
 
 const std::string usage =
@@ -209,10 +212,41 @@ std::vector<Scenario> scenarios() {
        {"/3", "{root}"},
        "",
        {{"real.ini", "3\r\n"}, {"pod.ini", "3\r\n"}},
-       0, Only::native,
+       0, Only::both,
        [](const Target&, const std::string& directory) {
          ASSERT_EQ(symlink("real.ini", (directory + "/pod.ini").c_str()), 0);
        }},
+      // The list file 3 is replaced; pod.ini, which Wine cannot give a new
+      // file's mode 0600, is written in place there; list 1 is new.
+      {"written files keep their mode, and are not made hidden or system",
+       with(road, {{"pods/3.ini", "earlier"}, {"pod.ini", "earlier"}}),
+       {"/u", "/3", "{root}"},
+       updating,
+       {{"pods/3.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
+       0, Only::both,
+       [](const Target&, const std::string& directory) {
+         chmod((directory + "/pods/3.ini").c_str(), 0644), chmod((directory + "/pod.ini").c_str(), 0600);
+       },
+       0, false,
+       [](const Target& target, const std::string& directory) {
+         for (auto [name, mode] : {std::pair<const char*, mode_t>{"pods/3.ini", 0644}, {"pod.ini", 0600}}) {
+           struct stat status {};
+           EXPECT_EQ(stat((directory + "/" + name).c_str(), &status) == 0 ? status.st_mode & 07777 : 0, mode) << name;
+         }
+         for (const char* name : {"pods/1.ini", "pods/3.ini", "pod.ini"}) {
+           if (!target.wine) break;
+           Finished shown = run_command({wine_loader(), "attrib", path_for_program(target, directory + "/" + name)}, directory);
+           EXPECT_EQ(shown.output.substr(0, shown.output.find(' ')), "A") << name;
+         }
+       }},
+      // A killed run left the name that this run's process number makes first.
+      {"a temporary file of a killed run",
+       with(numbered_lists(), {{"pod.ini.0001.tmp", "left"}}),
+       {"/3", "{root}"},
+       "",
+       {{"pod.ini", "3\r\n"}, {"pod.ini.0001.tmp", "left"}},
+       0, Only::native, nullptr, 0, false, nullptr,
+       {"unshare", "--pid", "--fork"}},
       // Run as root, as in CI: "/dev/null" itself would be at stake.
       {"devices are never replaced",
        road,
@@ -303,7 +337,8 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     std::vector<std::string> arguments;
     for (const std::string& argument : scenario.arguments) arguments.push_back(fill_in(argument));
 
-    std::vector<std::string> command = program_command(target, arguments);
+    std::vector<std::string> command = scenario.launcher;
+    for (const std::string& word : program_command(target, arguments)) command.push_back(word);
     if (scenario.typed_at_cmd) {
       std::string line = "@\"" + path_for_program(target, target.program) + "\"";
       for (const std::string& argument : arguments) line += " " + argument;
@@ -319,8 +354,10 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
       std::optional<std::string> wanted = contents ? std::optional(fill_in(*contents)) : absent;
       EXPECT_EQ(read_file(at(name)), wanted) << name;
     }
+    if (scenario.check) scenario.check(target, directory.path());
     for (const std::string& name : files_below(directory.path())) {
-      EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
+      const bool given = std::any_of(scenario.given.begin(), scenario.given.end(), [&](auto& file) { return file.first == name; });
+      EXPECT_TRUE(given || name.find(".tmp") == std::string::npos) << "left behind: " << name;
     }
   }
 }

@@ -22,7 +22,8 @@ class FakeConsole final : public Console {
 class MemoryFiles final : public Files {
  public:
   // replace_busy: the target is held by another program for that one call.
-  enum class Step { open_for_reading, read, may_write, create, write, flush, close, replace, replace_busy };
+  enum class Step { open_for_reading, read, may_write, open_for_writing, reserve, write, cut, flush, replace,
+                    replace_busy };
 
   // Makes the `occurrence`th call (from 1) of `step` fail.
   void fail_at(Step step, int occurrence = 1) { failures_[step] = occurrence; }
@@ -32,21 +33,26 @@ class MemoryFiles final : public Files {
   bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) override;
   void close_reading(FileHandle file) override;
   bool may_write(const std::string& path) override;
-  bool create_beside(const std::string& path, FileHandle& file, std::string& temporary_path) override;
+  OpenResult open_for_writing(const std::string& path, WritingFile& writing) override;
+  bool reserve(FileHandle file, std::uint64_t size) override;
+  bool cut(FileHandle file, std::uint64_t size) override;
   bool write(FileHandle file, const char* bytes, std::size_t count) override;
   bool flush_to_disk(FileHandle file) override;
-  bool close_written(FileHandle file) override;
-  ReplaceResult replace(const std::string& from, const std::string& to) override;
-  void remove(const std::string& path) override;
+  ReplaceResult replace(const WritingFile& writing) override;
+  void close_written(FileHandle file) override;
+  void discard(const WritingFile& writing) override;
   void pause(int milliseconds) override { paused_ms += milliseconds; }
 
   std::map<std::string, std::string> files;
   std::set<std::string> read_only;
+  std::set<std::string> in_place;  // files whose folder lets no new file take their place
+  std::vector<std::string> opened_for_reading;
   std::size_t read_size = 7;  // small, so that blocks split lines
   int open_handles = 0;
   bool failure_injected = false;
   std::size_t longest = 4095;
-  int busy_replaces = 0;  // replace calls that find the target held, before one goes through
+  int busy_opens = 0;     // calls that find the target held, before one opens it
+  int busy_replaces = 0;  // likewise for replace
   int paused_ms = 0;
 
  private:

@@ -50,11 +50,9 @@ TEST(InstallList, ReportsFailuresAndKeepsTheEarlierPodIni) {
       {Step::open_for_reading, false, "Error: cannot open ini file\n<key>"},
       {Step::open_for_reading, true, "Error: cannot open ini file\n<key>"},
       {Step::read, true, "Error: cannot open ini file\n<key>"},
-      {Step::may_write, true, "Error: cannot write pod.ini file\n<key>"},
-      {Step::create, true, "Error: cannot write pod.ini file\n<key>"},
+      {Step::open_for_writing, true, "Error: cannot write pod.ini file\n<key>"},
       {Step::write, true, "Error: cannot write pod.ini file\n<key>"},
       {Step::flush, true, "Error: cannot write pod.ini file\n<key>"},
-      {Step::close, true, "Error: cannot write pod.ini file\n<key>"},
       {Step::replace, true, "Error: cannot write pod.ini file\n<key>"},
   };
   for (const Case& c : cases) {

@@ -30,33 +30,40 @@ TEST(TextReading, DropsCarriageReturnsAndEndsAtCtrlZ) {
   }
 }
 
-TEST(TextWriting, WritesCrLfAndReplacesTheFileOnlyWhenComplete) {
-  MemoryFiles files;
-  files.files["t"] = "old";
-  {
-    TextWriter writer(files);
-    ASSERT_TRUE(writer.open("t"));
-    writer.write("one\ntwo\n");
-    writer.write(std::string(100000, 'x'));
-    EXPECT_EQ(files.files["t"], "old");
-    ASSERT_TRUE(writer.finish());
+// Replaced whole or rewritten in place, shorter or longer than before, the
+// file holds the new text alone, and nothing of it before finish().
+TEST(TextWriting, WritesCrLfWholeOrInPlace) {
+  for (bool in_place : {false, true}) {
+    for (const std::string& old : {std::string("old"), std::string(200000, 'o')}) {
+      MemoryFiles files;
+      files.files["t"] = old;
+      if (in_place) files.in_place.insert("t");
+      TextWriter writer(files);
+      ASSERT_TRUE(writer.open("t"));
+      writer.write("one\ntwo\n");
+      writer.write(std::string(100000, 'x'));
+      EXPECT_EQ(files.files["t"], old);
+      ASSERT_TRUE(writer.finish());
+      EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", "one\r\ntwo\r\n" + std::string(100000, 'x')}}));
+      EXPECT_EQ(files.open_handles, 0);
+    }
   }
-  EXPECT_EQ(files.files["t"], "one\r\ntwo\r\n" + std::string(100000, 'x'));
-  EXPECT_EQ(files.files.size(), 1u);
-  EXPECT_EQ(files.open_handles, 0);
 }
 
-// A failure at any step leaves the old file as it was, and no temporary file.
+// A failure at any step before the first old byte is overwritten leaves the
+// old file as it was, and no temporary file; in place, a reservation that
+// fails, or leaves the file grown, is cut back.
 TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
   struct Case {
     Step step;
-    int occurrence;
-  } cases[] = {{Step::may_write, 1}, {Step::create, 1}, {Step::write, 1}, {Step::write, 2},
-               {Step::flush, 1},     {Step::close, 1},  {Step::replace, 1}};
+    bool in_place;
+  } cases[] = {{Step::open_for_writing, false}, {Step::write, false},   {Step::flush, false}, {Step::replace, false},
+               {Step::open_for_writing, true},  {Step::reserve, true}, {Step::write, true}};
   for (const Case& c : cases) {
     MemoryFiles files;
     files.files["t"] = "old";
-    files.fail_at(c.step, c.occurrence);
+    if (c.in_place) files.in_place.insert("t");
+    files.fail_at(c.step);
     bool finished = false;
     {
       TextWriter writer(files);
@@ -66,24 +73,26 @@ TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
         finished = writer.finish();
       }
     }
-    EXPECT_FALSE(finished) << static_cast<int>(c.step) << "/" << c.occurrence;
+    EXPECT_FALSE(finished) << static_cast<int>(c.step) << (c.in_place ? " in place" : "");
     EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", "old"}}));
     EXPECT_EQ(files.open_handles, 0);
   }
 }
 
-// A target another program holds is tried again for about two seconds.
+// A target another program holds is tried again for about two seconds, when
+// it is opened and when it is replaced.
 TEST(TextWriting, WaitsBrieflyForATargetThatIsHeld) {
-  for (int busy : {3, 1000}) {
+  for (int busy : {3, 1000, -3}) {
     MemoryFiles files;
     files.files["t"] = "old";
-    files.busy_replaces = busy;
+    (busy > 0 ? files.busy_replaces : files.busy_opens) = std::abs(busy);
     TextWriter writer(files);
     ASSERT_TRUE(writer.open("t"));
     writer.write("new");
-    EXPECT_EQ(writer.finish(), busy == 3);
-    EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", busy == 3 ? "new" : "old"}}));
-    EXPECT_EQ(files.paused_ms, busy == 3 ? 15 + 30 + 60 : 1905);
+    const bool let_go = busy != 1000;
+    EXPECT_EQ(writer.finish(), let_go);
+    EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", let_go ? "new" : "old"}}));
+    EXPECT_EQ(files.paused_ms, let_go ? 15 + 30 + 60 : 1905);
   }
 }
 

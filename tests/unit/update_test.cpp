@@ -71,10 +71,9 @@ TEST(UpdateList, ReportsAndKeepsTheEarlierListFile) {
       {"no common pods", {}, false, Step::may_write, "Error: path to pods not found\n<key>"},
       {"numbered unreadable", {"a.pod"}, true, Step::may_write, "Error: path to pods not found\n<key>"},
       {"list refused", {"a.pod"}, false, Step::may_write, "Error: cannot open file for writing\n<key>"},
-      {"create fails", {"a.pod"}, false, Step::create, "Error: cannot open file for writing\n<key>"},
+      {"open fails", {"a.pod"}, false, Step::open_for_writing, "Error: cannot open file for writing\n<key>"},
       {"write fails", {"a.pod"}, false, Step::write, "Error: cannot open file for writing\n<key>"},
       {"flush fails", {"a.pod"}, false, Step::flush, "Error: cannot open file for writing\n<key>"},
-      {"close fails", {"a.pod"}, false, Step::close, "Error: cannot open file for writing\n<key>"},
       {"replace fails", {"a.pod"}, false, Step::replace, "Error: cannot open file for writing\n<key>"},
   };
   for (const Case& c : cases) {
@@ -93,7 +92,7 @@ TEST(UpdateList, ReportsAndKeepsTheEarlierListFile) {
 TEST(UpdateAllLists, OneFailingListDoesNotStopTheOthers) {
   FakePlatform fake;
   fake.pods.directories[root + "0"] = {"a.pod"};
-  fake.files.fail_at(Step::create, 3);
+  fake.files.fail_at(Step::open_for_writing, 3);
   update_all_lists(fake.platform, root);
   EXPECT_EQ(fake.console.output, "Updating pod.ini files\nError: cannot open file for writing\n<key>");
   for (int n = 1; n <= 7; ++n) EXPECT_EQ(list_file(fake, n), n == 3 ? "" : "1\r\n0\\a.pod\r\n") << n;
@@ -124,11 +123,13 @@ TEST(UpdateList, LeavesAnUnchangedListFileAlone) {
     fake.files.files[root + "1.ini"] = c.earlier;
     if (c.read_only) fake.files.read_only.insert(root + "1.ini");
     const bool unchanged = c.earlier == c.after;
-    if (unchanged) fake.files.fail_at(MemoryFiles::Step::create);  // proves that nothing is written
+    if (unchanged) fake.files.fail_at(MemoryFiles::Step::open_for_writing);  // proves that nothing is written
     update_list(fake.platform, root, 1);
     EXPECT_EQ(fake.console.output, c.output) << c.earlier;
     EXPECT_EQ(list_file(fake, 1), c.after) << c.earlier;
     EXPECT_EQ(fake.files.failure_injected, false) << c.earlier;
+    // A file that may not be written is not even read: a device there could stall the run.
+    EXPECT_EQ(fake.files.opened_for_reading.size(), c.read_only ? 0u : 1u) << c.earlier;
   }
 }
 

@@ -1,9 +1,9 @@
 // What the tests need of a second Windows program, run under Wine beside the
 // program under test:
-//   hold <file> <milliseconds> <marker>
-//     holds <file> open, shared for reading, writing and deletion, as a virus
-//     scanner or indexer would; creates <marker> once it does, and lets go
-//     after <milliseconds>.
+//   hold <file> <milliseconds> <marker> [read-only]
+//     holds <file> open, shared for reading, writing and deletion as a virus
+//     scanner or indexer would, or for reading alone; creates <marker> once it
+//     does, and lets go after <milliseconds>.
 //   no-window <program> <argument>...
 //     starts the program as an application may, without a console window.
 //   own-station <program> <argument>...
@@ -18,9 +18,8 @@
 
 namespace {
 
-int hold(const char* path, DWORD milliseconds, const char* marker) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+int hold(const char* path, DWORD milliseconds, const char* marker, DWORD sharing) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, sharing, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 2;
   HANDLE held = CreateFileA(marker, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (held == INVALID_HANDLE_VALUE) return 2;
@@ -83,7 +82,10 @@ int start_in_own_station(char* arguments[], int count) {
 
 int main(int argc, char* argv[]) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "hold" && argc == 5) return hold(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)), argv[4]);
+  if (mode == "hold" && (argc == 5 || argc == 6)) {
+    const DWORD sharing = argc == 6 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return hold(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)), argv[4], sharing);
+  }
   if (mode == "no-window" && argc > 2) return start(argv + 2, argc - 2, CREATE_NO_WINDOW, nullptr);
   if (mode == "own-station" && argc > 2) return start_in_own_station(argv + 2, argc - 2);
   return 64;
