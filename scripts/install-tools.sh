@@ -2,7 +2,8 @@
 # Installs what this machine lacks (Debian 12, as root), by set:
 #   build   the native tool chain
 #   test    also GoogleTest, the sanitizer runtimes, the static checkers, the
-#           man page and resource tools, and MinGW-w64 for the i686 Windows product
+#           man page and resource tools, MinGW-w64 for the i686 Windows product,
+#           and a virtual display for Wine's console windows
 #   wine32  32-bit Wine (through the i386 architecture)
 #   wine64  64-bit Wine alone, and MinGW-w64 for x86-64
 #   bench   what the benchmark measures with: strace and GNU time
@@ -14,7 +15,7 @@ for set in "${@:-build}"; do
   case "$set" in
     build) packages+=(cmake ninja-build g++) ;;
     test) packages+=(cmake ninja-build g++ libgtest-dev clang libclang-rt-14-dev clang-tidy cppcheck valgrind
-                     groff-base man-db libxml2-utils icoutils g++-mingw-w64-i686-posix) ;;
+                     groff-base man-db libxml2-utils icoutils g++-mingw-w64-i686-posix xvfb xauth) ;;
     wine32) packages+=(wine wine32:i386) ;;
     wine64) packages+=(wine wine64 g++-mingw-w64-x86-64-posix) ;;
     bench) packages+=(cmake ninja-build g++ strace time) ;;

@@ -37,6 +37,13 @@ if [ "$wine_arch" = win32 ] && ! bash scripts/install-tools.sh wine32; then
 fi
 [ "$wine_arch" = win32 ] || bash scripts/install-tools.sh wine64
 
+# Wine's console windows need a display, there before Wine's server starts:
+# a virtual one, for the rest of the run. xvfb-run stops it at the end.
+if [ -z "${QUORVANTIS_VIRTUAL_DISPLAY:-}" ]; then
+  export QUORVANTIS_VIRTUAL_DISPLAY=1 QUORVANTIS_WINE_ARCH=$wine_arch
+  exec xvfb-run --auto-servernum --server-args="-nolisten tcp -screen 0 1024x768x24" bash "$PWD/scripts/test.sh"
+fi
+
 # A private Wine prefix, removed with its server at the end whatever happens.
 wine_home=$(mktemp -d /tmp/quorvantis-wine-XXXXXX)
 export WINEPREFIX="$wine_home/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=$wine_arch

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
 #include "common/console.h"
@@ -56,13 +57,32 @@ Function user32_function(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(user32_procedure(name)));
 }
 
-// Nobody can see the console, so nobody could press a key at it: a program
-// started without a console window (CREATE_NO_WINDOW) has no window at all,
-// and a scheduled task that runs whether or not its user is logged on lives
-// in a window station that is never shown. A console window that exists but
-// is hidden (SW_HIDE, or a terminal's pseudo-console) is still typed at.
+// A window of a pseudoconsole (Windows Terminal, other ConPTY hosts) only
+// stands in for the console, "for message queue purposes only": its screen
+// is the terminal's, shown or not.
+bool is_pseudoconsole_window(HWND window) {
+  using GetClassName = int(WINAPI*)(HWND, LPSTR, int);
+  const auto get_class_name = user32_function<GetClassName>("GetClassNameA");
+  char name[32] = "";
+  return get_class_name != nullptr && get_class_name(window, name, sizeof name) > 0 &&
+         std::strcmp(name, "PseudoConsoleWindow") == 0;
+}
+
+// Nobody can see the console, so nobody could press a key at it:
+// - a program started without a console window (CREATE_NO_WINDOW) has none;
+// - in session 0 (services, and Windows 7's interactive services) no user
+//   works at the console;
+// - a console window started hidden (SW_HIDE) cannot be seen or reached;
+// - a scheduled task that runs whether or not its user is logged on lives in
+//   a window station that is never shown.
 bool nobody_sees_the_console() {
-  if (GetConsoleWindow() == nullptr) return true;
+  const HWND window = GetConsoleWindow();
+  if (window == nullptr) return true;
+  DWORD session = 0;
+  if (ProcessIdToSessionId(GetCurrentProcessId(), &session) && session == 0) return true;
+  using IsVisible = BOOL(WINAPI*)(HWND);
+  const auto is_visible = user32_function<IsVisible>("IsWindowVisible");
+  if (is_visible != nullptr && !is_visible(window) && !is_pseudoconsole_window(window)) return true;
   using GetStation = HWINSTA(WINAPI*)();
   using GetInformation = BOOL(WINAPI*)(HANDLE, int, PVOID, DWORD, LPDWORD);
   const auto get_station = user32_function<GetStation>("GetProcessWindowStation");

@@ -4,16 +4,26 @@
 //     holds <file> open, shared for reading, writing and deletion as a virus
 //     scanner or indexer would, or for reading alone; creates <marker> once it
 //     does, and lets go after <milliseconds>.
-//   no-window <program> <argument>...
-//     starts the program as an application may, without a console window.
-//   own-station <program> <argument>...
-//     starts it in a window station of its own that is never shown, as Task
-//     Scheduler does for a task that runs whether its user is logged on or not.
-// Both end with the program's exit status, once it ends.
+//   start <how> <show> <output> <keys> <program> <argument>...
+//     starts the program as Windows may start it: "console", with a console
+//     window of its own, shown as <show> (STARTUPINFO's wShowWindow);
+//     "no-window", without a console window, as an application may; or
+//     "own-station", in a window station of its own that is never shown, as
+//     Task Scheduler does for a task that runs whether its user is logged on
+//     or not. Standard output and error go to the file <output>, or to the
+//     console for "-". Where the program has not ended within 5 s, presses <keys> at its
+//     console one by one ("shift", a letter, or "kill" to end the program).
+//     Tells what it saw, a line each: "ended <status>" when the program ended
+//     by itself; else "screen <the console's first lines>", then
+//     "<key> waiting" or "<key> ended <status>" after each key, and
+//     "mode <input mode>" of the console once the program is gone.
 #include <windows.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -45,7 +55,8 @@ std::string quoted(const std::string& argument) {
   return result.append(backslashes * 2, '\\') + "\"";
 }
 
-int start(char* arguments[], int count, DWORD flags, const char* desktop) {
+bool launch(char* arguments[], int count, DWORD flags, const char* desktop, WORD show, HANDLE output,
+            PROCESS_INFORMATION& process) {
   std::string command_line;
   for (int i = 0; i < count; ++i) {
     if (i > 0) command_line += ' ';
@@ -54,28 +65,98 @@ int start(char* arguments[], int count, DWORD flags, const char* desktop) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.lpDesktop = const_cast<char*>(desktop);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                      &process)) {
-    return 2;
-  }
-  WaitForSingleObject(process.hProcess, INFINITE);
-  DWORD status = 2;
-  GetExitCodeProcess(process.hProcess, &status);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return static_cast<int>(status);
+  startup.dwFlags = STARTF_USESHOWWINDOW | (output != nullptr ? STARTF_USESTDHANDLES : 0);
+  startup.wShowWindow = show;
+  startup.hStdOutput = output;  // and standard error, as ">log 2>&1"
+  startup.hStdError = output;
+  return CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, output != nullptr, flags, nullptr, nullptr,
+                        &startup, &process) != 0;
 }
 
-int start_in_own_station(char* arguments[], int count) {
+const char* make_own_station() {
   HWINSTA station = CreateWindowStationA("quorvantis-test", 0, WINSTA_ALL_ACCESS, nullptr);
-  if (station == nullptr) return 2;
   HWINSTA own = GetProcessWindowStation();
-  if (!SetProcessWindowStation(station)) return 2;
+  if (station == nullptr || !SetProcessWindowStation(station)) return nullptr;
   HDESK desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
   SetProcessWindowStation(own);
-  if (desktop == nullptr) return 2;
-  return start(arguments, count, 0, "quorvantis-test\\Default");
+  return desktop != nullptr ? "quorvantis-test\\Default" : nullptr;
+}
+
+std::string ended_or_waiting(HANDLE process, DWORD milliseconds) {
+  if (WaitForSingleObject(process, milliseconds) != WAIT_OBJECT_0) return "waiting";
+  DWORD status = 2;
+  GetExitCodeProcess(process, &status);
+  return "ended " + std::to_string(status);
+}
+
+// The first lines of the console's screen, each run of blanks as one.
+std::string screen_text() {
+  HANDLE screen = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (screen == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(screen, &info)) return "";
+  std::string text(static_cast<std::size_t>(info.dwSize.X) * 10, ' ');
+  DWORD got = 0;
+  ReadConsoleOutputCharacterA(screen, text.data(), static_cast<DWORD>(text.size()), COORD{0, 0}, &got);
+  CloseHandle(screen);
+  std::istringstream words(text.substr(0, got));
+  std::string shown;
+  for (std::string word; words >> word;) shown += (shown.empty() ? "" : " ") + word;
+  return shown;
+}
+
+void press(HANDLE input, const std::string& key) {
+  const bool shift = key == "shift";
+  INPUT_RECORD events[2]{};
+  for (int i = 0; i < 2; ++i) {
+    KEY_EVENT_RECORD& event = events[i].Event.KeyEvent;
+    events[i].EventType = KEY_EVENT;
+    event.bKeyDown = i == 0;
+    event.wRepeatCount = 1;
+    event.wVirtualKeyCode = shift ? VK_SHIFT : static_cast<WORD>(std::toupper(key[0]));
+    event.uChar.AsciiChar = shift ? 0 : key[0];
+    event.dwControlKeyState = shift ? SHIFT_PRESSED : 0;
+  }
+  DWORD written = 0;
+  WriteConsoleInputA(input, events, 2, &written);
+}
+
+int start_and_watch(char* arguments[], int count, const std::string& how, WORD show, const std::string& output,
+                    const std::string& keys) {
+  HANDLE log = nullptr;
+  if (output != "-") {
+    SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+    log = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  const char* desktop = how == "own-station" ? make_own_station() : nullptr;
+  PROCESS_INFORMATION process{};
+  if ((how == "own-station" && desktop == nullptr) ||
+      !launch(arguments, count, how == "no-window" ? CREATE_NO_WINDOW : CREATE_NEW_CONSOLE, desktop, show, log,
+              process)) {
+    return 2;
+  }
+  std::string seen = ended_or_waiting(process.hProcess, 5000);
+  if (seen != "waiting") {
+    std::printf("%s\n", seen.c_str());
+    return 0;
+  }
+  FreeConsole();
+  for (int tries = 0; !AttachConsole(process.dwProcessId) && tries < 50; ++tries) Sleep(100);
+  std::printf("screen %s\n", screen_text().c_str());
+  HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  std::istringstream list(keys);
+  for (std::string key; std::getline(list, key, ',');) {
+    if (key == "kill") TerminateProcess(process.hProcess, 9);
+    if (key != "kill") press(input, key);
+    std::printf("%s %s\n", key.c_str(), ended_or_waiting(process.hProcess, 3000).c_str());
+  }
+  TerminateProcess(process.hProcess, 9);
+  DWORD mode = 0;
+  GetConsoleMode(input, &mode);
+  std::printf("mode %lu\n", static_cast<unsigned long>(mode));
+  return 0;
 }
 
 }  // namespace
@@ -86,7 +167,8 @@ int main(int argc, char* argv[]) {
     const DWORD sharing = argc == 6 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     return hold(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)), argv[4], sharing);
   }
-  if (mode == "no-window" && argc > 2) return start(argv + 2, argc - 2, CREATE_NO_WINDOW, nullptr);
-  if (mode == "own-station" && argc > 2) return start_in_own_station(argv + 2, argc - 2);
+  if (mode == "start" && argc > 6) {
+    return start_and_watch(argv + 6, argc - 6, argv[2], static_cast<WORD>(std::atoi(argv[3])), argv[4], argv[5]);
+  }
   return 64;
 }
