@@ -1,7 +1,7 @@
 #include "common/file_security_win32.h"
 
-#include <windows.h>
 #include <aclapi.h>
+#include <windows.h>
 
 #include <cstring>
 #include <vector>
@@ -67,7 +67,8 @@ bool has_no_entry_beyond(const Security& part, const Security& whole) {
   for (DWORD i = 0; i < part.permissions->AceCount; ++i) {
     const ACE_HEADER* entry = entry_of(part.permissions, i);
     bool found = false;
-    for (DWORD j = 0; !found && j < whole.permissions->AceCount; ++j) found = same_entry(entry, entry_of(whole.permissions, j));
+    for (DWORD j = 0; !found && j < whole.permissions->AceCount; ++j)
+      found = same_entry(entry, entry_of(whole.permissions, j));
     if (!found) return false;
   }
   return true;

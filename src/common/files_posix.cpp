@@ -55,8 +55,7 @@ bool sticky_folder_forbids_replacing(const std::string& target, const struct sta
   const uid_t user = geteuid();
   if (status.st_uid == user || user == 0) return false;
   struct stat folder;
-  return stat(directory_of(target).c_str(), &folder) != 0 ||
-         ((folder.st_mode & S_ISVTX) != 0 && folder.st_uid != user);
+  return stat(directory_of(target).c_str(), &folder) != 0 || ((folder.st_mode & S_ISVTX) != 0 && folder.st_uid != user);
 }
 
 // The new file takes over the mode of the one it replaces, its owner where

@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "common/files.h"
 #include "common/file_security_win32.h"
+#include "common/files.h"
 #include "common/paths.h"
 #include "common/wide_text_win32.h"
 
@@ -55,8 +55,8 @@ bool is_disk_file(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 OpenResult open_in_place(const std::wstring& target, WritingFile& writing) {
   // OPEN_EXISTING: the file is neither made nor emptied, and keeps its
   // attributes, permissions, owner and links.
-  HANDLE file =
-      CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return is_held(GetLastError()) ? OpenResult::busy : OpenResult::refused;
   LARGE_INTEGER size{};
   if (!is_disk_file(file) || !GetFileSizeEx(file, &size)) {
@@ -125,8 +125,8 @@ class Win32Files final : public Files {
 
   bool open_for_reading(const std::string& path, FileHandle& file) override {
     // Shared for deletion too, so that another run may replace the file while it is read.
-    HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
+    HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     file.handle = reinterpret_cast<std::intptr_t>(handle);
     return true;
@@ -151,8 +151,8 @@ class Win32Files final : public Files {
     if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
     // The right a plain open for writing needs. A file that another program
     // holds is only busy: the writer waits for it.
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
+    HANDLE file =
+        CreateFileW(name.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return is_held(GetLastError());
     const bool disk_file = is_disk_file(file);
     CloseHandle(file);
@@ -170,8 +170,8 @@ class Win32Files final : public Files {
     // Replacing a file needs the right to delete it. Opened through a link,
     // the handle names the file the link leads to: that one is replaced, and
     // the link stays.
-    HANDLE old_file =
-        CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE old_file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, share_all, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (old_file == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
       if (is_held(error)) return OpenResult::busy;
@@ -219,7 +219,8 @@ class Win32Files final : public Files {
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     target.copy(rename->FileName, target.size());
     rename->FileName[target.size()] = L'\0';
-    if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
+    if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename,
+                                   static_cast<DWORD>(buffer.size()))) {
       return ReplaceResult::done;
     }
     return is_busy(GetLastError()) ? ReplaceResult::busy : ReplaceResult::failed;
@@ -230,7 +231,6 @@ class Win32Files final : public Files {
   void discard(const WritingFile& writing) override { discard_file(writing); }
 
   void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
-
 };
 
 }  // namespace

@@ -121,7 +121,8 @@ void read_key_in_raw_mode(int terminal, const termios& before) {
   mode_before = before;
   mode_waiting = before;
   // No echo, no line editing, no signal or flow-control keys.
-  mode_waiting.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
+  mode_waiting.c_iflag &=
+      ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF);
   mode_waiting.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   mode_waiting.c_cc[VMIN] = 1;
   mode_waiting.c_cc[VTIME] = 0;

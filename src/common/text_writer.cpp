@@ -7,10 +7,10 @@ namespace {
 constexpr int first_pause_ms = 15;
 constexpr int last_pause_ms = 960;
 
-template <typename Attempt>
-auto retried_while_busy(Files& files, Attempt attempt) {
-  auto result = attempt();
-  for (int pause_ms = first_pause_ms; result == decltype(result)::busy && pause_ms <= last_pause_ms; pause_ms *= 2) {
+template <typename Result, typename Attempt>
+Result retried_while_busy(Files& files, Attempt attempt) {
+  Result result = attempt();
+  for (int pause_ms = first_pause_ms; result == Result::busy && pause_ms <= last_pause_ms; pause_ms *= 2) {
     files.pause(pause_ms);
     result = attempt();
   }
@@ -50,7 +50,9 @@ TextWriter::~TextWriter() { abandon(); }
 bool TextWriter::open(const std::string& path) {
   abandon();
   bytes_.clear();
-  open_ = retried_while_busy(files_, [&] { return files_.open_for_writing(path, writing_); }) == OpenResult::opened;
+  const OpenResult result =
+      retried_while_busy<OpenResult>(files_, [&] { return files_.open_for_writing(path, writing_); });
+  open_ = result == OpenResult::opened;
   return open_;
 }
 
@@ -63,10 +65,10 @@ bool TextWriter::finish() {
 }
 
 bool TextWriter::finish_new_file() {
-  const bool on_disk =
-      files_.write(writing_.file, bytes_.data(), bytes_.size()) && files_.flush_to_disk(writing_.file);
-  const ReplaceResult result =
-      on_disk ? retried_while_busy(files_, [&] { return files_.replace(writing_); }) : ReplaceResult::failed;
+  const bool on_disk = files_.write(writing_.file, bytes_.data(), bytes_.size()) && files_.flush_to_disk(writing_.file);
+  const ReplaceResult result = on_disk
+                                   ? retried_while_busy<ReplaceResult>(files_, [&] { return files_.replace(writing_); })
+                                   : ReplaceResult::failed;
   if (result != ReplaceResult::done) {
     files_.discard(writing_);
     return false;

@@ -335,8 +335,10 @@ TEST(SharedFiles, RunsWaitForFilesHeldForAMoment) {
   }
   const char* helper = std::getenv("QUORVANTIS_WINDOWS_HELPER");
   // Held for a moment, for good, and for a moment without sharing writing.
-  for (auto [hold_ms, sharing] : {std::pair{700, ""}, {4000, ""}, {700, "read-only"}}) {
+  for (const auto& [milliseconds, how] : {std::pair{700, ""}, {4000, ""}, {700, "read-only"}}) {
     if (!target.wine) break;
+    const int hold_ms = milliseconds;
+    const char* sharing = how;
     ASSERT_NE(helper, nullptr) << "QUORVANTIS_WINDOWS_HELPER names the helper program";
     const std::string held = directory.path() + "/held";
     std::remove(held.c_str());
