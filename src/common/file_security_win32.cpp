@@ -60,16 +60,26 @@ bool same_permissions(const Security& a, const Security& b) {
   return true;
 }
 
-// Every entry of `part` is one of `whole`'s: `part` lets nobody in whom `whole` keeps out.
-bool has_no_entry_beyond(const Security& part, const Security& whole) {
-  if (whole.permissions == nullptr) return true;
-  if (part.permissions == nullptr) return false;
-  for (DWORD i = 0; i < part.permissions->AceCount; ++i) {
-    const ACE_HEADER* entry = entry_of(part.permissions, i);
-    bool found = false;
-    for (DWORD j = 0; !found && j < whole.permissions->AceCount; ++j)
-      found = same_entry(entry, entry_of(whole.permissions, j));
-    if (!found) return false;
+bool holds_entry(PACL permissions, const ACE_HEADER* entry) {
+  for (DWORD i = 0; i < permissions->AceCount; ++i) {
+    if (same_entry(entry, entry_of(permissions, i))) return true;
+  }
+  return false;
+}
+
+// `candidate` lets nobody in whom `model` keeps out: it allows nothing that
+// `model` does not, and denies all that `model` denies.
+bool is_no_more_open(const Security& candidate, const Security& model) {
+  if (model.permissions == nullptr) return true;
+  if (candidate.permissions == nullptr) return false;
+  for (DWORD i = 0; i < candidate.permissions->AceCount; ++i) {
+    if (!holds_entry(model.permissions, entry_of(candidate.permissions, i))) return false;
+  }
+  for (DWORD i = 0; i < model.permissions->AceCount; ++i) {
+    const ACE_HEADER* entry = entry_of(model.permissions, i);
+    if (entry != nullptr && entry->AceType == ACCESS_DENIED_ACE_TYPE && !holds_entry(candidate.permissions, entry)) {
+      return false;
+    }
   }
   return true;
 }
@@ -96,9 +106,9 @@ bool carry_security_over(const std::wstring& old_file, const std::wstring& new_f
   Security new_security;
   if (!old_security.read(old_file) || !new_security.read(new_file)) return false;
   // Where the folder gives a new file more than the old file allows, the new
-  // file is never made at all, not even for the moment until its permissions
-  // are set: another program could open it in that moment.
-  if (!has_no_entry_beyond(new_security, old_security)) return false;
+  // file is not used, not even for the moment until its permissions are set:
+  // another program could open it in that moment.
+  if (!is_no_more_open(new_security, old_security)) return false;
   // Mostly the new file has them already, taken from the same folder.
   if (old_security.permissions != nullptr && !same_permissions(old_security, new_security)) {
     std::vector<unsigned char> entries = own_entries(old_security.permissions);

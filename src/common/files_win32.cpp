@@ -35,12 +35,12 @@ std::wstring full_path(const std::wstring& path) {
   return result;
 }
 
-// The file a handle reaches, links resolved, as "\\?\C:\..." or "\\?\UNC\...".
-std::wstring final_path(HANDLE file, const std::wstring& path) {
+// The file a handle reaches, links resolved, as "\\?\C:\..." or "\\?\UNC\...";
+// empty where the file system cannot tell.
+std::wstring final_path(HANDLE file) {
   std::wstring result(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = GetFinalPathNameByHandleW(file, result.data(), static_cast<DWORD>(result.size()), 0);
-    if (length == 0) return full_path(path);  // a file system that cannot tell
     if (length < result.size()) {
       result.resize(length);
       return result;
@@ -168,8 +168,8 @@ class Win32Files final : public Files {
     }
     if (old_attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return OpenResult::refused;
     // Replacing a file needs the right to delete it. Opened through a link,
-    // the handle names the file the link leads to: that one is replaced, and
-    // the link stays.
+    // the handle reaches the file the link leads to: that one is replaced,
+    // with its own attributes, and the link stays.
     HANDLE old_file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, share_all, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (old_file == INVALID_HANDLE_VALUE) {
@@ -177,11 +177,20 @@ class Win32Files final : public Files {
       if (is_held(error)) return OpenResult::busy;
       return error == ERROR_ACCESS_DENIED ? open_in_place(name, writing) : OpenResult::refused;
     }
-    const std::wstring target = final_path(old_file, name);
-    const bool disk_file = is_disk_file(old_file);
+    std::wstring target = final_path(old_file);
+    BY_HANDLE_FILE_INFORMATION old{};
+    const bool disk_file = is_disk_file(old_file) && GetFileInformationByHandle(old_file, &old);
     CloseHandle(old_file);
-    if (!disk_file) return OpenResult::refused;
-    return create_beside(target, true, old_attributes & kept_attributes, writing);
+    if (!disk_file || (old.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
+      return OpenResult::refused;
+    }
+    if (target.empty()) {
+      // A link whose file cannot be named is written through in place rather
+      // than replaced by a file of its own.
+      if (old_attributes & FILE_ATTRIBUTE_REPARSE_POINT) return open_in_place(name, writing);
+      target = full_path(name);
+    }
+    return create_beside(target, true, old.dwFileAttributes & kept_attributes, writing);
   }
 
   bool reserve(FileHandle file, std::uint64_t size) override {

@@ -77,14 +77,19 @@ bool TextWriter::finish_new_file() {
   return true;
 }
 
+// The length changes before any old byte is overwritten, so that a failure
+// there (a full disk; on Windows, another program that has the file mapped)
+// leaves the old contents whole.
 bool TextWriter::finish_in_place() {
   const FileHandle file = writing_.file;
+  const std::uint64_t old_size = writing_.old_size;
   const std::uint64_t new_size = bytes_.size();
-  bool written = (new_size <= writing_.old_size || files_.reserve(file, new_size)) &&
-                 files_.write(file, bytes_.data(), bytes_.size());
+  bool written =
+      new_size > old_size ? files_.reserve(file, new_size) : new_size == old_size || files_.cut(file, new_size);
+  written = written && files_.write(file, bytes_.data(), bytes_.size());
   // A file system may leave the file grown although the reservation failed.
-  if (!written) files_.cut(file, writing_.old_size);
-  written = written && files_.cut(file, new_size) && files_.flush_to_disk(file);
+  if (!written && new_size > old_size) files_.cut(file, old_size);
+  written = written && files_.flush_to_disk(file);
   files_.close_written(file);
   return written;
 }

@@ -9,8 +9,9 @@
 // it, the text goes to a new file beside the target, which takes the target's
 // place only once all of it is on the disk: the target is never seen
 // half-written. Where the folder lets no file take the target's place, but
-// the target itself may be written, it is rewritten in place, and grown first,
-// so that a full disk is found before any old byte is overwritten.
+// the target itself may be written, it is rewritten in place, given its new
+// length first, so that a full disk is found before any old byte is
+// overwritten.
 class TextWriter {
  public:
   explicit TextWriter(Files& files) : files_(files) {}

@@ -38,7 +38,7 @@ int for_every_failure(const std::vector<std::string>& targets, Attempt attempt) 
       FakePlatform fake;
       if (in_place) fake.files.in_place.insert(targets.begin(), targets.end());
       fake.files.fail_at(step, occurrence);
-      attempt(fake, in_place && (step == Step::cut || step == Step::flush));
+      attempt(fake, in_place && step == Step::flush);
       ++cases;
       EXPECT_FALSE(has_temporary_file(fake.files));
       EXPECT_EQ(fake.files.open_handles, 0);

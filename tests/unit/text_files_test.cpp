@@ -52,16 +52,19 @@ TEST(TextWriting, WritesCrLfWholeOrInPlace) {
 
 // A failure at any step before the first old byte is overwritten leaves the
 // old file as it was, and no temporary file; in place, a reservation that
-// fails, or leaves the file grown, is cut back.
+// fails, or leaves the file grown, is cut back, and a file that is to shrink
+// is cut before anything is written.
 TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
+  const std::string longer(80000, 'o');
   struct Case {
     Step step;
     bool in_place;
+    std::string old = "old";
   } cases[] = {{Step::open_for_writing, false}, {Step::write, false},   {Step::flush, false}, {Step::replace, false},
-               {Step::open_for_writing, true},  {Step::reserve, true}, {Step::write, true}};
+               {Step::open_for_writing, true},  {Step::reserve, true}, {Step::write, true},  {Step::cut, true, longer}};
   for (const Case& c : cases) {
     MemoryFiles files;
-    files.files["t"] = "old";
+    files.files["t"] = c.old;
     if (c.in_place) files.in_place.insert("t");
     files.fail_at(c.step);
     bool finished = false;
@@ -74,7 +77,7 @@ TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
       }
     }
     EXPECT_FALSE(finished) << static_cast<int>(c.step) << (c.in_place ? " in place" : "");
-    EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", "old"}}));
+    EXPECT_EQ(files.files, (std::map<std::string, std::string>{{"t", c.old}}));
     EXPECT_EQ(files.open_handles, 0);
   }
 }
