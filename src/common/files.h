@@ -58,9 +58,9 @@ class Files {
   // not, but the file itself may be written, the file itself, not emptied,
   // and held against a second writer.
   virtual OpenResult open_for_writing(const std::string& path, WritingFile& writing) = 0;
-  // In place: grows the file to `size` with its space reserved on the disk.
+  // In place, before the write, which starts at the beginning: grows the
+  // file to `size` with its space reserved on the disk, or cuts it to `size`.
   virtual bool reserve(FileHandle file, std::uint64_t size) = 0;
-  // In place: sets the file's length.
   virtual bool cut(FileHandle file, std::uint64_t size) = 0;
   virtual bool write(FileHandle file, const char* bytes, std::size_t count) = 0;
   // Forces what was written onto the disk.

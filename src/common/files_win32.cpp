@@ -76,8 +76,11 @@ bool move_to(HANDLE file, std::uint64_t offset) {
   return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != 0;
 }
 
-// Fails while another program has the file mapped into memory.
-bool set_length(HANDLE file, std::uint64_t size) { return move_to(file, size) && SetEndOfFile(file); }
+// Fails while another program has the file mapped into memory. Grown, the
+// file has its clusters. Writing goes on from the start.
+bool set_length(HANDLE file, std::uint64_t size) {
+  return move_to(file, size) && SetEndOfFile(file) && move_to(file, 0);
+}
 
 void discard_file(const WritingFile& writing) {
   if (!writing.in_place) {
@@ -193,10 +196,7 @@ class Win32Files final : public Files {
     return create_beside(target, true, old.dwFileAttributes & kept_attributes, writing);
   }
 
-  bool reserve(FileHandle file, std::uint64_t size) override {
-    // Grown with SetEndOfFile, the file has its clusters; writing starts at the beginning.
-    return set_length(handle_of(file), size) && move_to(handle_of(file), 0);
-  }
+  bool reserve(FileHandle file, std::uint64_t size) override { return set_length(handle_of(file), size); }
 
   bool cut(FileHandle file, std::uint64_t size) override { return set_length(handle_of(file), size); }
 

@@ -217,9 +217,9 @@ std::vector<Scenario> scenarios() {
          ASSERT_EQ(symlink("real.ini", (directory + "/pod.ini").c_str()), 0);
        }},
       // The list file 3 is replaced; pod.ini, which Wine cannot give a new
-      // file's mode 0600, is written in place there; list 1 is new.
+      // file's mode 0600, is written in place there, and shrinks; list 1 is new.
       {"written files keep their mode, and are not made hidden or system",
-       with(road, {{"pods/3.ini", "earlier"}, {"pod.ini", "earlier"}}),
+       with(road, {{"pods/3.ini", "earlier"}, {"pod.ini", std::string(300, 'e')}}),
        {"/u", "/3", "{root}"},
        updating,
        {{"pods/3.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
