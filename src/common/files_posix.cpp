@@ -42,11 +42,18 @@ bool file_behind(const std::string& path, std::string& target) {
   return true;
 }
 
+enum class Found { writable, missing, refused };
+
+// The file that writing `path` reaches, and whether this user may write it.
 // Only a regular file is written, and one without any write permission is
-// read-only for every user, root too, as on Windows.
-bool may_write_file(const std::string& target, const struct stat& status) {
-  return S_ISREG(status.st_mode) && (status.st_mode & 0222) != 0 &&
-         faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+// read-only for every user, root too, as on Windows. A device, FIFO or socket
+// in its place, or behind a link there, stays as it is, and is not even opened.
+Found examine(const std::string& path, std::string& target, struct stat& status) {
+  if (!file_behind(path, target)) return Found::refused;
+  if (stat(target.c_str(), &status) != 0) return errno == ENOENT ? Found::missing : Found::refused;
+  const bool writable = S_ISREG(status.st_mode) && (status.st_mode & 0222) != 0 &&
+                        faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0;
+  return writable ? Found::writable : Found::refused;
 }
 
 // A sticky folder lets only the file's owner, the folder's owner and root
@@ -129,23 +136,18 @@ class PosixFiles final : public Files {
   void close_reading(FileHandle file) override { close(descriptor(file)); }
 
   bool may_write(const std::string& path) override {
-    // A device, FIFO or socket in its place, or behind a link there, stays as
-    // it is, and is not even opened.
     std::string target;
-    if (!file_behind(path, target)) return false;
     struct stat status;
-    if (stat(target.c_str(), &status) != 0) return errno == ENOENT;
-    return may_write_file(target, status);
+    return examine(path, target, status) != Found::refused;
   }
 
   OpenResult open_for_writing(const std::string& path, WritingFile& writing) override {
     writing = {};
     std::string target;
-    if (!file_behind(path, target)) return OpenResult::refused;
     struct stat status;
-    const bool exists = stat(target.c_str(), &status) == 0;
-    if (!exists && errno != ENOENT) return OpenResult::refused;
-    if (exists && !may_write_file(target, status)) return OpenResult::refused;
+    const Found found = examine(path, target, status);
+    if (found == Found::refused) return OpenResult::refused;
+    const bool exists = found == Found::writable;
     if (exists && sticky_folder_forbids_replacing(target, status)) return open_in_place(target, writing);
     for (unsigned attempt = 0; attempt < 100; ++attempt) {
       std::string name = temporary_file_name(target, static_cast<unsigned>(getpid()) + attempt);

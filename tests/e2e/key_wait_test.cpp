@@ -200,40 +200,38 @@ class KeyWait : public ::testing::Test {
 };
 
 // Wherever standard output goes, the message shows at the terminal once, a
-// log holds it before the wait, and the wait ends with a key.
+// log holds it before the wait, and the wait ends with a key. A signal during
+// the wait ends the program as it would any other, and the terminal gets its
+// mode back; one ignored from the start, as a hang-up under nohup, changes
+// nothing.
 TEST_F(KeyWait, WaitsAfterAnErrorUntilAKeyArrives) {
   if (target_.wine) GTEST_SKIP() << "a Wine console at a terminal has no visible window: see WindowsConsoles";
-  for (Output output : {Output::terminal, Output::log, Output::null, Output::closed}) {
-    SCOPED_TRACE(static_cast<int>(output));
-    TerminalRun run(command({"/3", "{root}"}), directory_.path(), output);
+  struct Case {
+    Output output;
+    int signal = 0;
+    bool nohup = false;
+  } cases[] = {{Output::terminal}, {Output::log}, {Output::null}, {Output::closed},
+               {Output::terminal, SIGHUP, true}, {Output::terminal, SIGTERM}, {Output::terminal, SIGUSR1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << static_cast<int>(c.output) << " signal " << c.signal);
+    TerminalRun run(command({"/3", "{root}"}), directory_.path(), c.output, false, c.nohup);
     ASSERT_TRUE(run.shows("Error: cannot open ini file", 1));
-    const std::string logged = output == Output::log ? "Error: cannot open ini file\n" : "";
+    const std::string logged = c.output == Output::log ? "Error: cannot open ini file\n" : "";
     EXPECT_EQ(run.logged(), logged);
-    expect_waiting_until(run, "x", 1500ms);
-    EXPECT_EQ(run.count("Error: cannot open ini file"), 1);
-    EXPECT_EQ(run.logged(), logged);
-  }
-}
-
-// A signal during the wait ends the program, or stops it, as it would any
-// other, and the terminal gets its mode back; one ignored from the start, as
-// a hang-up under nohup, changes nothing.
-TEST_F(KeyWait, SignalsDuringTheWaitLeaveTheTerminalAsItWas) {
-  if (target_.wine) GTEST_SKIP() << "signals are the native program's";
-  for (auto [number, nohup] : {std::pair{SIGHUP, true}, {SIGTERM, false}, {SIGUSR1, false}}) {
-    SCOPED_TRACE(number);
-    TerminalRun run(command({"/3", "{root}"}), directory_.path(), Output::terminal, false, nohup);
-    ASSERT_TRUE(run.shows("Error: cannot open ini file", 1));
-    std::this_thread::sleep_for(200ms);
-    run.signal_program(number);
+    if (c.signal) {
+      std::this_thread::sleep_for(200ms);  // the wait has begun
+      run.signal_program(c.signal);
+    }
     int status = 0;
-    if (nohup) {
-      expect_waiting_until(run, "x", 1000ms);
-    } else {
+    if (c.signal && !c.nohup) {
       EXPECT_TRUE(run.ends_within(10s, status));
       EXPECT_EQ(status, -1);
       EXPECT_TRUE(run.mode_restored());
+    } else {
+      expect_waiting_until(run, "x", 1500ms);
     }
+    EXPECT_EQ(run.count("Error: cannot open ini file"), 1);
+    EXPECT_EQ(run.logged(), logged);
   }
 }
 

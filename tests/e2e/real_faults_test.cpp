@@ -181,12 +181,10 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
     const std::string folder = at("case" + std::to_string(++number));
     write_file(folder + "/pods/0/a.pod", "");
     for (int n = 1; n <= 7; ++n) write_file(folder + "/pods/" + std::to_string(n) + ".ini", old_list);
-    for (int n = 1; n <= 7; ++n) chmod((folder + "/pods/" + std::to_string(n) + ".ini").c_str(), 0666);
     write_file(folder + "/app/pod.ini", "earlier");
-    chmod((folder + "/app/pod.ini").c_str(), 0666);
+    for (const std::string& file : files_below(folder)) chmod((folder + "/" + file).c_str(), 0666);
     chmod(folder.c_str(), 0755);
-    chmod((folder + "/pods").c_str(), 0777);
-    chmod((folder + "/app").c_str(), 0777);
+    for (const char* inside : {"/pods", "/pods/0", "/app"}) chmod((folder + inside).c_str(), 0777);
     c.prepare(folder);
     Finished done = run({"/u", "/2", folder + "/pods"}, folder + "/app",
                         {.unprivileged = !c.as_root, .file_size_limit = c.file_size_limit});
