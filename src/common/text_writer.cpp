@@ -1,11 +1,19 @@
 #include "common/text_writer.h"
 
+#include <algorithm>
+
 namespace {
 
 // A target another program holds open (a virus scanner, an indexer, a second
 // run) is tried again after each of these pauses: about two seconds in all.
 constexpr int first_pause_ms = 15;
 constexpr int last_pause_ms = 960;
+
+// A new file is written in blocks of this size as the text comes.
+constexpr std::size_t block_size = 64 * 1024;
+// In place, the old and the new contents are both held in memory: a file
+// larger than this is not rewritten in place.
+constexpr std::size_t in_place_limit = 64 * 1024 * 1024;
 
 template <typename Result, typename Attempt>
 Result retried_while_busy(Files& files, Attempt attempt) {
@@ -27,87 +35,116 @@ void append_disk_bytes(std::string_view text, std::string& bytes) {
   bytes += text;
 }
 
-// False also when the file cannot be read: it is then written anew.
-bool file_holds(Files& files, const std::string& path, std::string_view bytes) {
-  FileHandle file;
-  if (!files.open_for_reading(path, file)) return false;
-  std::string block(bytes.size() + 1, '\0');
-  std::size_t held = 0;
-  bool same = true;
-  for (std::size_t count = 1; same && count > 0;) {
-    same = files.read(file, block.data(), block.size(), count) && held + count <= bytes.size() &&
-           bytes.substr(held, count) == std::string_view(block.data(), count);
-    held += count;
-  }
-  files.close_reading(file);
-  return same && held == bytes.size();
-}
-
 }  // namespace
 
-TextWriter::~TextWriter() { abandon(); }
+TextWriter::~TextWriter() { close(); }
 
-bool TextWriter::open(const std::string& path) {
-  abandon();
+bool TextWriter::look_up(const std::string& path) {
+  close();
   bytes_.clear();
-  const OpenResult result =
-      retried_while_busy<OpenResult>(files_, [&] { return files_.open_for_writing(path, writing_); });
-  open_ = result == OpenResult::opened;
+  old_bytes_.clear();
+  old_bytes_read_ = failed_ = false;
+  written_ = 0;
+  looked_up_ = retried_while_busy<OpenResult>(files_, [&] { return files_.look_up_for_writing(path, writing_); }) ==
+               OpenResult::opened;
+  return looked_up_;
+}
+
+bool TextWriter::begin() {
+  if (!looked_up_) return false;
+  // In place, the target was opened for writing by the look-up.
+  open_ = writing_.in_place ||
+          retried_while_busy<OpenResult>(files_, [&] { return files_.open_for_writing(writing_); }) == OpenResult::opened;
+  if (!open_) close();
   return open_;
 }
 
-void TextWriter::write(std::string_view text) { append_disk_bytes(text, bytes_); }
-
-bool TextWriter::finish() {
-  if (!open_) return false;
-  open_ = false;
-  return writing_.in_place ? finish_in_place() : finish_new_file();
-}
-
-bool TextWriter::finish_new_file() {
-  const bool on_disk = files_.write(writing_.file, bytes_.data(), bytes_.size()) && files_.flush_to_disk(writing_.file);
-  const ReplaceResult result = on_disk
-                                   ? retried_while_busy<ReplaceResult>(files_, [&] { return files_.replace(writing_); })
-                                   : ReplaceResult::failed;
-  if (result != ReplaceResult::done) {
-    files_.discard(writing_);
-    return false;
+// The old contents, read once through the handle the look-up judged.
+bool TextWriter::read_old_contents() {
+  if (old_bytes_read_) return true;
+  if (!writing_.old_file.is_open() || writing_.old_size > in_place_limit) return false;
+  old_bytes_.resize(static_cast<std::size_t>(writing_.old_size) + 1);
+  std::size_t held = 0;
+  for (std::size_t count = 1; count > 0 && held < old_bytes_.size(); held += count) {
+    if (!files_.read(writing_.old_file, old_bytes_.data() + held, old_bytes_.size() - held, count)) return false;
   }
-  files_.close_written(writing_.file);
+  // A file that grew after its length was read is not the one judged.
+  if (held != writing_.old_size) return false;
+  old_bytes_.resize(held);
+  old_bytes_read_ = true;
   return true;
 }
 
-// The length changes before any old byte is overwritten, so that a failure
-// there (a full disk; on Windows, another program that has the file mapped)
-// leaves the old contents whole.
+bool TextWriter::holds(std::string_view text) {
+  std::string bytes;
+  append_disk_bytes(text, bytes);
+  return looked_up_ && writing_.exists && writing_.old_size == bytes.size() && read_old_contents() &&
+         old_bytes_ == bytes;
+}
+
+void TextWriter::write(std::string_view text) {
+  if (!open_ || failed_) return;
+  append_disk_bytes(text, bytes_);
+  if (writing_.in_place) {
+    failed_ = bytes_.size() > in_place_limit;
+  } else if (bytes_.size() >= block_size) {
+    write_out_held_bytes();
+  }
+  if (failed_) std::string().swap(bytes_);
+}
+
+void TextWriter::write_out_held_bytes() {
+  failed_ = failed_ || !files_.write(writing_.file, written_, bytes_.data(), bytes_.size());
+  written_ += bytes_.size();
+  bytes_.clear();
+}
+
+bool TextWriter::finish() {
+  if (!open_) return false;
+  const bool finished = !failed_ && (writing_.in_place ? finish_in_place() : finish_new_file());
+  close();
+  return finished;
+}
+
+bool TextWriter::finish_new_file() {
+  write_out_held_bytes();
+  return !failed_ && files_.flush_to_disk(writing_.file) &&
+         retried_while_busy<ReplaceResult>(files_, [&] { return files_.replace(writing_); }) == ReplaceResult::done;
+}
+
+// The new bytes go over the old from the start, and the tail is cut only once
+// they are on the disk. Any failure writes the old bytes back.
 bool TextWriter::finish_in_place() {
   const FileHandle file = writing_.file;
-  const std::uint64_t old_size = writing_.old_size;
+  // Where this user may write the file but not read it, nothing can be
+  // written back: the same checks are made, and then the file is written.
+  const bool can_restore = read_old_contents();
+  if (writing_.old_file.is_open() && !can_restore) return false;
+  const std::uint64_t old_size = can_restore ? old_bytes_.size() : writing_.old_size;
   const std::uint64_t new_size = bytes_.size();
-  bool written =
-      new_size > old_size ? files_.reserve(file, new_size) : new_size == old_size || files_.cut(file, new_size);
-  written = written && files_.write(file, bytes_.data(), bytes_.size());
-  // A file system may leave the file grown although the reservation failed.
-  if (!written && new_size > old_size) files_.cut(file, old_size);
-  written = written && files_.flush_to_disk(file);
-  files_.close_written(file);
+  if (!files_.reserve(file, std::max(old_size, new_size))) return false;
+  const bool written = files_.write(file, 0, bytes_.data(), bytes_.size()) && files_.flush_to_disk(file) &&
+                       (new_size >= old_size || (files_.cut(file, new_size) && files_.flush_to_disk(file)));
+  if (!written && can_restore) {
+    (void)(files_.write(file, 0, old_bytes_.data(), old_bytes_.size()) && files_.cut(file, old_size) &&
+           files_.flush_to_disk(file));
+  }
   return written;
 }
 
-void TextWriter::abandon() {
-  if (open_) files_.discard(writing_);
-  open_ = false;
+void TextWriter::close() {
+  if (looked_up_) files_.close(writing_);
+  writing_ = {};
+  looked_up_ = open_ = false;
 }
 
-bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
-  // Asked first: an unchanged file that may not be written still fails, as a
-  // rewrite would, and a device is never read.
-  if (!files.may_write(path)) return false;
-  std::string bytes;
-  append_disk_bytes(text, bytes);
-  if (file_holds(files, path, bytes)) return true;
+FileWrite write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
   TextWriter writer(files);
-  if (!writer.open(path)) return false;
+  // Looked up first: an unchanged file that may not be written still fails,
+  // as a rewrite would, and a device is never read.
+  if (!writer.look_up(path)) return FileWrite::not_written;
+  if (writer.holds(text)) return FileWrite::unchanged;
+  if (!writer.begin()) return FileWrite::not_written;
   writer.write(text);
-  return writer.finish();
+  return writer.finish() ? FileWrite::written : FileWrite::not_written;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -8,10 +9,10 @@
 // Writes a text file whole, every line end as CR LF. Where the folder allows
 // it, the text goes to a new file beside the target, which takes the target's
 // place only once all of it is on the disk: the target is never seen
-// half-written. Where the folder lets no file take the target's place, but
-// the target itself may be written, it is rewritten in place, given its new
-// length first, so that a full disk is found before any old byte is
-// overwritten.
+// half-written. Where no file may take the target's place, but the target
+// itself may be written, it is rewritten in place: the new bytes over the old
+// from the start, then the tail cut, and on any failure the old bytes written
+// back, so that a failure the run sees leaves the old file whole.
 class TextWriter {
  public:
   explicit TextWriter(Files& files) : files_(files) {}
@@ -22,24 +23,41 @@ class TextWriter {
 
   // False when the target may not be written. One that another program holds
   // is waited for, for about two seconds.
-  bool open(const std::string& path);
-  // Kept until finish(): the whole length is known before anything is written.
+  bool open(const std::string& path) { return look_up(path) && begin(); }
+  // open() in two halves, for a caller that looks at the old contents first.
+  bool look_up(const std::string& path);
+  bool begin();
+  // True when the target already holds exactly the disk bytes of `text`.
+  bool holds(std::string_view text);
+
+  // A new file receives the text as it comes; in place, it is kept until
+  // finish(), up to a limit, so that the old bytes are overwritten only once
+  // the whole new contents are known.
   void write(std::string_view text);
   // True when the whole text has reached the target.
   bool finish();
 
  private:
+  bool read_old_contents();
+  void write_out_held_bytes();
   bool finish_new_file();
   bool finish_in_place();
-  void abandon();
+  void close();
 
   Files& files_;
   WritingFile writing_;
+  bool looked_up_ = false;
   bool open_ = false;
-  std::string bytes_;
+  bool failed_ = false;  // a write failed, or the text grew past what is rewritten in place
+  std::string bytes_;    // disk bytes not written yet
+  std::uint64_t written_ = 0;
+  std::string old_bytes_;
+  bool old_bytes_read_ = false;
 };
+
+enum class FileWrite { written, unchanged, not_written };
 
 // Writes `text` as the whole file at `path` through a TextWriter, unless the
 // file already holds exactly these bytes: then it is left alone, with no write
 // and no wait for the disk. A file that may not be written fails either way.
-bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text);
+FileWrite write_text_file_if_changed(Files& files, const std::string& path, std::string_view text);

@@ -45,7 +45,7 @@ bool write_list_file(Platform& platform, const std::string& path, const std::vec
     text += std::to_string(pod.directory_number) + "\\" + pod.name + "\n";
   }
   // Most updates find the pods as they were: such a list file is left alone.
-  return write_text_file_if_changed(platform.files, path, text);
+  return write_text_file_if_changed(platform.files, path, text) != FileWrite::not_written;
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ class FakeConsole final : public Console {
 class MemoryFiles final : public Files {
  public:
   // replace_busy: the target is held by another program for that one call.
-  enum class Step { open_for_reading, read, may_write, open_for_writing, reserve, write, cut, flush, replace,
+  enum class Step { open_for_reading, read, look_up, open_for_writing, reserve, write, cut, flush, replace,
                     replace_busy };
 
   // Makes the `occurrence`th call (from 1) of `step` fail.
@@ -32,15 +32,14 @@ class MemoryFiles final : public Files {
   bool open_for_reading(const std::string& path, FileHandle& file) override;
   bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) override;
   void close_reading(FileHandle file) override;
-  bool may_write(const std::string& path) override;
-  OpenResult open_for_writing(const std::string& path, WritingFile& writing) override;
+  OpenResult look_up_for_writing(const std::string& path, WritingFile& writing) override;
+  OpenResult open_for_writing(WritingFile& writing) override;
   bool reserve(FileHandle file, std::uint64_t size) override;
   bool cut(FileHandle file, std::uint64_t size) override;
-  bool write(FileHandle file, const char* bytes, std::size_t count) override;
+  bool write(FileHandle file, std::uint64_t offset, const char* bytes, std::size_t count) override;
   bool flush_to_disk(FileHandle file) override;
-  ReplaceResult replace(const WritingFile& writing) override;
-  void close_written(FileHandle file) override;
-  void discard(const WritingFile& writing) override;
+  ReplaceResult replace(WritingFile& writing) override;
+  void close(const WritingFile& writing) override;
   void pause(int milliseconds) override { paused_ms += milliseconds; }
 
   std::map<std::string, std::string> files;
@@ -61,6 +60,8 @@ class MemoryFiles final : public Files {
   std::map<Step, int> calls_;
   std::map<std::intptr_t, std::string> names_;
   std::map<std::intptr_t, std::size_t> positions_;
+  FileHandle open_handle(const std::string& name);
+  void close_handle(FileHandle file);
   std::intptr_t next_handle_ = 1;
 };
 
