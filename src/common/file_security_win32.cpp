@@ -1,12 +1,28 @@
 #include "common/file_security_win32.h"
 
 #include <aclapi.h>
-#include <windows.h>
 
 #include <cstring>
 #include <vector>
 
 namespace {
+
+// A second handle to a file, for the access a call needs; closed with the object.
+class Reopened {
+ public:
+  Reopened(HANDLE file, DWORD access, DWORD flags = 0)
+      : handle_(ReOpenFile(file, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, flags)) {}
+  Reopened(const Reopened&) = delete;
+  Reopened& operator=(const Reopened&) = delete;
+  ~Reopened() {
+    if (is_open()) CloseHandle(handle_);
+  }
+  bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
 
 // A file's owner, group and permissions, read in one call and freed together.
 class Security {
@@ -18,11 +34,14 @@ class Security {
     if (descriptor_ != nullptr) LocalFree(descriptor_);
   }
 
-  bool read(const std::wstring& file) {
+  // Through a handle that may read the permissions.
+  bool read(const Reopened& file) {
     constexpr SECURITY_INFORMATION wanted =
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    return GetNamedSecurityInfoW(file.c_str(), SE_FILE_OBJECT, wanted, &owner, &group, &permissions, nullptr,
-                                 &descriptor_) == ERROR_SUCCESS;
+    if (descriptor_ != nullptr) LocalFree(descriptor_);
+    descriptor_ = nullptr;
+    return file.is_open() && GetSecurityInfo(file.get(), SE_FILE_OBJECT, wanted, &owner, &group, &permissions,
+                                             nullptr, &descriptor_) == ERROR_SUCCESS;
   }
 
   // Protected from the folder: the file takes no entries from it.
@@ -84,49 +103,102 @@ bool is_no_more_open(const Security& candidate, const Security& model) {
   return true;
 }
 
-// The entries set on the file itself: written back as they stand, inherited
-// ones would become fixed copies that no longer follow the folder.
-std::vector<unsigned char> own_entries(PACL permissions) {
-  std::vector<unsigned char> list(permissions->AclSize);
-  auto* result = reinterpret_cast<PACL>(list.data());
-  InitializeAcl(result, permissions->AclSize, permissions->AclRevision);
-  for (DWORD i = 0; i < permissions->AceCount; ++i) {
-    ACE_HEADER* entry = entry_of(permissions, i);
-    if (entry != nullptr && (entry->AceFlags & INHERITED_ACE) == 0) {
-      AddAce(result, permissions->AclRevision, MAXDWORD, entry, entry->AceSize);
+void append_entries(PACL from, bool inherited, PACL to) {
+  for (DWORD i = 0; from != nullptr && i < from->AceCount; ++i) {
+    ACE_HEADER* entry = entry_of(from, i);
+    if (entry != nullptr && ((entry->AceFlags & INHERITED_ACE) != 0) == inherited) {
+      AddAce(to, to->AclRevision, MAXDWORD, entry, entry->AceSize);
     }
   }
+}
+
+// The entries set on the old file itself, then those the folder gave the new
+// one: written back as they stand, inherited entries would become fixed
+// copies that no longer follow the folder.
+std::vector<unsigned char> permissions_for(PACL old_permissions, PACL inherited) {
+  const DWORD size = old_permissions->AclSize + (inherited != nullptr ? inherited->AclSize : 0);
+  const BYTE revision = inherited != nullptr && inherited->AclRevision > old_permissions->AclRevision
+                            ? inherited->AclRevision
+                            : old_permissions->AclRevision;
+  std::vector<unsigned char> list(size);
+  auto* result = reinterpret_cast<PACL>(list.data());
+  InitializeAcl(result, size, revision);
+  append_entries(old_permissions, false, result);
+  append_entries(inherited, true, result);
   return list;
+}
+
+bool is_trusted(PSID sid, PSID user, PSID owner) {
+  return EqualSid(sid, user) || EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+         IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
 }
 
 }  // namespace
 
-bool carry_security_over(const std::wstring& old_file, const std::wstring& new_file) {
+bool read_process_user(HANDLE token, ProcessUser& user) {
+  DWORD size = 0;
+  return GetTokenInformation(token, TokenUser, user.buffer, sizeof user.buffer, &size) != 0;
+}
+
+bool carry_security_over(HANDLE old_file, HANDLE new_file) {
   Security old_security;
   Security new_security;
-  if (!old_security.read(old_file) || !new_security.read(new_file)) return false;
+  const Reopened new_permissions(new_file, READ_CONTROL | WRITE_DAC);
+  if (!old_security.read(Reopened(old_file, READ_CONTROL)) || !new_security.read(new_permissions)) return false;
   // Where the folder gives a new file more than the old file allows, the new
   // file is not used, not even for the moment until its permissions are set:
   // another program could open it in that moment.
   if (!is_no_more_open(new_security, old_security)) return false;
   // Mostly the new file has them already, taken from the same folder.
   if (old_security.permissions != nullptr && !same_permissions(old_security, new_security)) {
-    std::vector<unsigned char> entries = own_entries(old_security.permissions);
+    const bool is_protected = old_security.is_protected();
+    std::vector<unsigned char> list =
+        permissions_for(old_security.permissions, is_protected ? nullptr : new_security.permissions);
     const SECURITY_INFORMATION protection =
-        old_security.is_protected() ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
-    Security result;
-    if (SetNamedSecurityInfoW(const_cast<wchar_t*>(new_file.c_str()), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | protection, nullptr, nullptr,
-                              reinterpret_cast<PACL>(entries.data()), nullptr) != ERROR_SUCCESS ||
-        !result.read(new_file) || !same_permissions(old_security, result)) {
+        is_protected ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION;
+    if (SetSecurityInfo(new_permissions.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | protection, nullptr,
+                        nullptr, reinterpret_cast<PACL>(list.data()), nullptr) != ERROR_SUCCESS ||
+        !new_security.read(new_permissions) || !same_permissions(old_security, new_security)) {
       return false;
     }
   }
-  if (!EqualSid(old_security.owner, new_security.owner) || !EqualSid(old_security.group, new_security.group)) {
-    // Where this user may not give the file away, it stays this user's.
-    SetNamedSecurityInfoW(const_cast<wchar_t*>(new_file.c_str()), SE_FILE_OBJECT,
-                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, old_security.owner,
-                          old_security.group, nullptr, nullptr);
+  if (EqualSid(old_security.owner, new_security.owner) && EqualSid(old_security.group, new_security.group)) {
+    return true;
+  }
+  // Where this user may not give the file away, the old file is written in place instead.
+  const Reopened new_owner(new_file, WRITE_OWNER);
+  return new_owner.is_open() &&
+         SetSecurityInfo(new_owner.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
+                         old_security.owner, old_security.group, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+bool only_trusted_may_add(HANDLE folder, HANDLE file) {
+  Security folder_security;
+  Security file_security;
+  ProcessUser user;
+  HANDLE token = nullptr;
+  if (!folder_security.read(Reopened(folder, READ_CONTROL, FILE_FLAG_BACKUP_SEMANTICS)) ||
+      !file_security.read(Reopened(file, READ_CONTROL)) || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return false;
+  }
+  const bool known_user = read_process_user(token, user);
+  CloseHandle(token);
+  const PSID owner = file_security.owner;
+  PACL permissions = folder_security.permissions;
+  if (!known_user || permissions == nullptr || !is_trusted(folder_security.owner, user.sid(), owner)) return false;
+  // The rights that add a name to a folder, remove one, or hand them out.
+  constexpr ACCESS_MASK changing = FILE_ADD_FILE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                   GENERIC_ALL | MAXIMUM_ALLOWED;
+  for (DWORD i = 0; i < permissions->AceCount; ++i) {
+    ACE_HEADER* entry = entry_of(permissions, i);
+    // Entries for the folder's contents alone, and those that deny, let nobody add.
+    if (entry != nullptr && ((entry->AceFlags & INHERIT_ONLY_ACE) != 0 || entry->AceType == ACCESS_DENIED_ACE_TYPE)) {
+      continue;
+    }
+    // Entries of other kinds are not read, and taken as letting anyone in.
+    if (entry == nullptr || entry->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    auto* allowed = reinterpret_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & changing) != 0 && !is_trusted(&allowed->SidStart, user.sid(), owner)) return false;
   }
   return true;
 }

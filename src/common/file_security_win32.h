@@ -1,13 +1,25 @@
 #pragma once
 
-#include <string>
+#include <windows.h>
 
 // Gives `new_file`, just made beside `old_file`, the old file's permissions:
 // the entries set on the old file itself and its protection from the
 // folder's, the inherited ones coming from the folder as for any new file
-// there; and the old owner and group where this user may set them. False
-// when the new file cannot have the same permissions: the folder gave it an
-// entry that the old file lacks, or not one that the old file denies, which
-// would have let someone in for a moment; or its permissions still differ
-// once set.
-bool carry_security_over(const std::wstring& old_file, const std::wstring& new_file);
+// there; and the old owner and group. False when the new file cannot have the
+// same: the folder gave it an entry that the old file lacks, or not one that
+// the old file denies, which would have let someone in for a moment; its
+// permissions still differ once set; or this user may not give it the old
+// owner. Both files are reached through their handles alone.
+bool carry_security_over(HANDLE old_file, HANDLE new_file);
+
+// Nobody but this user, the system, the administrators and the owner of
+// `file` may add a file to `folder`, or change who may: no other account can
+// have put a second name of someone else's file there.
+bool only_trusted_may_add(HANDLE folder, HANDLE file);
+
+// The user a process token stands for.
+struct ProcessUser {
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  PSID sid() const { return reinterpret_cast<const TOKEN_USER*>(buffer)->User.Sid; }
+};
+bool read_process_user(HANDLE token, ProcessUser& user);

@@ -1,20 +1,31 @@
 #include <windows.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "common/file_security_win32.h"
 #include "common/files.h"
 #include "common/paths.h"
+#include "common/redirection_guard_win32.h"
 #include "common/wide_text_win32.h"
 
 namespace {
 
-HANDLE handle_of(FileHandle file) { return reinterpret_cast<HANDLE>(file.handle); }
+HANDLE handle_of(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE handle_of(FileHandle file) { return handle_of(file.handle); }
+// INVALID_HANDLE_VALUE is -1, a FileHandle that is not open.
+std::intptr_t number_of(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+void close_handle(std::intptr_t handle) {
+  if (handle != -1) CloseHandle(handle_of(handle));
+}
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD largest_io = 1u << 30;
 // What a replaced file hands on to the new one; read-only files are never replaced.
 constexpr DWORD kept_attributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+// New names tried before a file is written in place instead.
+constexpr unsigned name_attempts = 100;
 
 // Another program has the file open without sharing what this one asks for:
 // a moment later it may be free.
@@ -24,7 +35,7 @@ bool is_held(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == 
 // whatever that program's sharing.
 bool is_busy(DWORD error) { return is_held(error) || error == ERROR_ACCESS_DENIED; }
 
-bool is_missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+OpenResult failure(DWORD error) { return is_held(error) ? OpenResult::busy : OpenResult::refused; }
 
 std::wstring full_path(const std::wstring& path) {
   const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -49,25 +60,120 @@ std::wstring final_path(HANDLE file) {
   }
 }
 
-bool is_disk_file(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+std::wstring joined(const std::wstring& folder, const std::wstring& name) {
+  return !folder.empty() && folder.back() == L'\\' ? folder + name : folder + L'\\' + name;
+}
 
-// Shares only reading, so that a second writer waits until this one is done.
-OpenResult open_in_place(const std::wstring& target, WritingFile& writing) {
-  // OPEN_EXISTING: the file is neither made nor emptied, and keeps its
-  // attributes, permissions, owner and links.
-  HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return is_held(GetLastError()) ? OpenResult::busy : OpenResult::refused;
+bool same_path(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// Opened with no access to its contents, so that finding out what a name is
+// reads, writes and locks nothing.
+HANDLE open_to_judge(const std::wstring& name, DWORD flags) {
+  return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+// The file a name reaches, through a link where it is one. A name that is no
+// link is opened once, and that handle is the file.
+HANDLE open_target(const std::wstring& name, bool& is_link) {
+  HANDLE file = open_to_judge(name, FILE_FLAG_OPEN_REPARSE_POINT);
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  is_link = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
+            GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (!is_link) return file;
+  CloseHandle(file);
+  return open_to_judge(name, 0);
+}
+
+// Only a regular file on a disk, no device, pipe, console or folder.
+bool is_regular_file(HANDLE file, FILE_STANDARD_INFO& standard) {
+  return GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) && !standard.Directory;
+}
+
+// Whether this user may open the file for `access`; a file another program
+// holds may be later.
+DWORD may_open(HANDLE file, DWORD access) {
+  HANDLE opened = ReOpenFile(file, access, share_all, 0);
+  if (opened == INVALID_HANDLE_VALUE) return GetLastError();
+  CloseHandle(opened);
+  return ERROR_SUCCESS;
+}
+
+// The folder a path names its file in, the backslash of a drive's root kept.
+std::wstring folder_of(const std::wstring& path, std::wstring& name) {
+  const std::size_t slash = path.rfind(L'\\');
+  if (slash == std::wstring::npos) return std::wstring();
+  name = path.substr(slash + 1);
+  std::wstring folder = path.substr(0, slash);
+  if (!folder.empty() && folder.back() == L':') folder += L'\\';
+  return folder;
+}
+
+// The target's folder, held while the target is written, and the target's
+// full name there, "\\?\" and all where the file system tells. `found`, the path
+// the target was found at, must lie in that folder still.
+bool hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
+  std::wstring name;
+  const std::wstring folder_path = folder_of(found, name);
+  if (folder_path.empty() || name.empty()) return false;
+  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, share_all, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  writing.folder = number_of(folder);
+  const std::wstring held = final_path(folder);
+  const std::wstring target = held.empty() ? found : joined(held, name);
+  writing.target = utf8_from_wide(target);
+  return !check || same_path(target, found);
+}
+
+// Sixteen bits a name from the system's random numbers, so that another
+// account cannot take the names first; only where those are missing, the
+// process number counted on.
+class NameNumbers {
+ public:
+  NameNumbers() {
+    // RtlGenRandom, with no import library of its own, from advapi32, which
+    // the program imports already.
+    using GenerateRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    const HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
+    const auto generate = advapi32 == nullptr ? nullptr
+                                              : reinterpret_cast<GenerateRandom>(reinterpret_cast<void (*)()>(
+                                                    GetProcAddress(advapi32, "SystemFunction036")));
+    if (generate != nullptr && generate(numbers_, sizeof numbers_)) return;
+    for (unsigned i = 0; i < name_attempts; ++i) numbers_[i] = static_cast<std::uint16_t>(GetCurrentProcessId() + i);
+  }
+  unsigned operator[](unsigned i) const { return numbers_[i]; }
+
+ private:
+  std::uint16_t numbers_[name_attempts];
+};
+
+// Shares only reading, so that a second writer waits until this one is done;
+// the length is read only then.
+OpenResult open_in_place(WritingFile& writing) {
+  writing.in_place = true;
+  HANDLE file = ReOpenFile(handle_of(writing.judged), GENERIC_WRITE, FILE_SHARE_READ, 0);
+  if (file == INVALID_HANDLE_VALUE) return failure(GetLastError());
   LARGE_INTEGER size{};
-  if (!is_disk_file(file) || !GetFileSizeEx(file, &size)) {
+  if (!GetFileSizeEx(file, &size)) {
     CloseHandle(file);
     return OpenResult::refused;
   }
-  writing.file.handle = reinterpret_cast<std::intptr_t>(file);
-  writing.in_place = true;
+  writing.file.handle = number_of(file);
   writing.old_size = static_cast<std::uint64_t>(size.QuadPart);
-  writing.target = utf8_from_wide(target);
   return OpenResult::opened;
+}
+
+void remove_new_file(WritingFile& writing) {
+  FILE_DISPOSITION_INFO remove{TRUE};
+  SetFileInformationByHandle(handle_of(writing.file), FileDispositionInfo, &remove, sizeof remove);
+  CloseHandle(handle_of(writing.file));
+  writing.file = {};
+  writing.temporary_name.clear();
 }
 
 bool move_to(HANDLE file, std::uint64_t offset) {
@@ -76,63 +182,23 @@ bool move_to(HANDLE file, std::uint64_t offset) {
   return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != 0;
 }
 
-// Fails while another program has the file mapped into memory. Grown, the
-// file has its clusters. Writing goes on from the start.
-bool set_length(HANDLE file, std::uint64_t size) {
-  return move_to(file, size) && SetEndOfFile(file) && move_to(file, 0);
-}
-
-void discard_file(const WritingFile& writing) {
-  if (!writing.in_place) {
-    FILE_DISPOSITION_INFO remove{TRUE};
-    SetFileInformationByHandle(reinterpret_cast<HANDLE>(writing.file.handle), FileDispositionInfo, &remove,
-                               sizeof remove);
-  }
-  CloseHandle(reinterpret_cast<HANDLE>(writing.file.handle));
-}
-
-// A new file beside `target`, under a temporary name, opened with the right
-// to rename and delete it through its handle: a folder may give its creator
-// that right through this handle alone. Where the folder lets no file be made
-// there, or the new file cannot have the target's permissions, an existing
-// target is written in place instead.
-OpenResult create_beside(const std::wstring& target, bool replacing, DWORD kept, WritingFile& writing) {
-  // The archive attribute is always set, so that a backup sees the change.
-  const DWORD attributes = FILE_ATTRIBUTE_ARCHIVE | kept;
-  for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring name =
-        target + wide_from_ansi(temporary_file_name("", static_cast<unsigned>(GetCurrentProcessId()) + attempt));
-    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_EXISTS) continue;
-      return replacing && error == ERROR_ACCESS_DENIED ? open_in_place(target, writing) : OpenResult::refused;
-    }
-    writing.file.handle = reinterpret_cast<std::intptr_t>(file);
-    writing.temporary_path = utf8_from_wide(name);
-    writing.target = utf8_from_wide(target);
-    if (replacing && !carry_security_over(target, name)) {
-      discard_file(writing);
-      writing = {};
-      return open_in_place(target, writing);
-    }
-    return OpenResult::opened;
-  }
-  return OpenResult::refused;
-}
-
 class Win32Files final : public Files {
  public:
+  Win32Files() { guard_against_untrusted_junctions(); }
+
   // The ANSI file functions take MAX_PATH characters with the terminating NUL.
   std::size_t longest_path() const override { return MAX_PATH - 1; }
 
   bool open_for_reading(const std::string& path, FileHandle& file) override {
+    HANDLE judged = open_to_judge(wide_from_ansi(path), 0);
+    if (judged == INVALID_HANDLE_VALUE) return false;
+    FILE_STANDARD_INFO standard{};
     // Shared for deletion too, so that another run may replace the file while it is read.
-    HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_READ, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    file.handle = reinterpret_cast<std::intptr_t>(handle);
-    return true;
+    HANDLE handle = is_regular_file(judged, standard) ? ReOpenFile(judged, GENERIC_READ, share_all, 0)
+                                                      : INVALID_HANDLE_VALUE;
+    CloseHandle(judged);
+    file.handle = number_of(handle);
+    return file.is_open();
   }
 
   bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) override {
@@ -145,67 +211,118 @@ class Win32Files final : public Files {
 
   void close_reading(FileHandle file) override { CloseHandle(handle_of(file)); }
 
-  bool may_write(const std::string& path) override {
-    const std::wstring name = wide_from_ansi(path);
-    // Read-only and directory are asked of the attributes, since an
-    // administrator may open a read-only file for writing.
-    const DWORD attributes = GetFileAttributesW(name.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return is_missing(GetLastError());
-    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
-    // The right a plain open for writing needs. A file that another program
-    // holds is only busy: the writer waits for it.
-    HANDLE file =
-        CreateFileW(name.c_str(), GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return is_held(GetLastError());
-    const bool disk_file = is_disk_file(file);
-    CloseHandle(file);
-    return disk_file;
-  }
-
-  OpenResult open_for_writing(const std::string& path, WritingFile& writing) override {
+  OpenResult look_up_for_writing(const std::string& path, WritingFile& writing) override {
     writing = {};
     const std::wstring name = wide_from_ansi(path);
-    const DWORD old_attributes = GetFileAttributesW(name.c_str());
-    if (old_attributes == INVALID_FILE_ATTRIBUTES) {
-      return is_missing(GetLastError()) ? create_beside(full_path(name), false, 0, writing) : OpenResult::refused;
-    }
-    if (old_attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return OpenResult::refused;
-    // Replacing a file needs the right to delete it. Opened through a link,
-    // the handle reaches the file the link leads to: that one is replaced,
-    // with its own attributes, and the link stays.
-    HANDLE old_file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, share_all, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (old_file == INVALID_HANDLE_VALUE) {
+    bool is_link = false;
+    HANDLE file = open_target(name, is_link);
+    if (file == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
-      if (is_held(error)) return OpenResult::busy;
-      return error == ERROR_ACCESS_DENIED ? open_in_place(name, writing) : OpenResult::refused;
+      // A link to nothing is not replaced by a file of its own.
+      if (error != ERROR_FILE_NOT_FOUND || is_link) return failure(error);
+      return hold_folder(full_path(name), false, writing) ? OpenResult::opened : ended(writing, OpenResult::refused);
     }
-    std::wstring target = final_path(old_file);
-    BY_HANDLE_FILE_INFORMATION old{};
-    const bool disk_file = is_disk_file(old_file) && GetFileInformationByHandle(old_file, &old);
-    CloseHandle(old_file);
-    if (!disk_file || (old.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-      return OpenResult::refused;
+    writing.judged = number_of(file);
+    writing.exists = true;
+    // Read-only is asked of the attributes, since an administrator may open a
+    // read-only file for writing.
+    FILE_STANDARD_INFO standard{};
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!is_regular_file(file, standard) || !GetFileInformationByHandle(file, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return ended(writing, OpenResult::refused);
     }
-    if (target.empty()) {
-      // A link whose file cannot be named is written through in place rather
-      // than replaced by a file of its own.
-      if (old_attributes & FILE_ATTRIBUTE_REPARSE_POINT) return open_in_place(name, writing);
-      target = full_path(name);
+    // The rights a plain open for writing needs, and replacing it the right to
+    // delete it. A file that another program holds is only busy.
+    DWORD error = may_open(file, GENERIC_WRITE | DELETE);
+    const bool may_replace = error == ERROR_SUCCESS;
+    if (error == ERROR_ACCESS_DENIED) error = may_open(file, GENERIC_WRITE);
+    if (error != ERROR_SUCCESS) return ended(writing, failure(error));
+    writing.old_file.handle = number_of(ReOpenFile(file, GENERIC_READ, share_all, 0));
+    writing.old_size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+    const std::wstring found = final_path(file);
+    // A link whose file cannot be named is written through in place rather
+    // than replaced by a file of its own.
+    if (found.empty() && is_link) return ended(writing, open_in_place(writing));
+    if (!hold_folder(found.empty() ? full_path(name) : found, !found.empty(), writing)) {
+      return ended(writing, OpenResult::refused);
     }
-    return create_beside(target, true, old.dwFileAttributes & kept_attributes, writing);
+    // A file of several names is rewritten in place, so that every name gets
+    // the new contents, but only where no other account may add names to its
+    // folder: elsewhere, one could have given someone else's file this name
+    // to have it rewritten.
+    if (!may_replace || (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
+      return ended(writing, open_in_place(writing));
+    }
+    return OpenResult::opened;
   }
 
-  bool reserve(FileHandle file, std::uint64_t size) override { return set_length(handle_of(file), size); }
+  // A new file beside the target, under a temporary name no other account
+  // can tell in advance, opened with the right to rename and delete it
+  // through its handle: a folder may give its creator that right through
+  // this handle alone. Where the folder lets no file be made there, every
+  // name is taken, or the new file cannot have the target's permissions and
+  // owner, an existing target is written in place instead.
+  OpenResult open_for_writing(WritingFile& writing) override {
+    if (writing.in_place) return open_in_place(writing);
+    HANDLE judged = handle_of(writing.judged);
+    BY_HANDLE_FILE_INFORMATION old{};
+    if (writing.exists && !GetFileInformationByHandle(judged, &old)) return OpenResult::refused;
+    // The archive attribute is always set, so that a backup sees the change.
+    const DWORD attributes = FILE_ATTRIBUTE_ARCHIVE | (old.dwFileAttributes & kept_attributes);
+    const std::wstring target = wide_from_utf8(writing.target);
+    const NameNumbers numbers;
+    for (unsigned attempt = 0; attempt < name_attempts; ++attempt) {
+      const std::wstring name = target + wide_from_ansi(temporary_file_name("", numbers[attempt]));
+      HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+      if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        // Not ERROR_ALREADY_EXISTS: CREATE_NEW reports a name taken so.
+        if (error == ERROR_FILE_EXISTS) continue;
+        return writing.exists && error == ERROR_ACCESS_DENIED ? open_in_place(writing) : OpenResult::refused;
+      }
+      writing.file.handle = number_of(file);
+      writing.temporary_name = utf8_from_wide(name);
+      if (writing.exists && !carry_security_over(judged, file)) {
+        remove_new_file(writing);
+        return open_in_place(writing);
+      }
+      return OpenResult::opened;
+    }
+    return writing.exists ? open_in_place(writing) : OpenResult::refused;
+  }
 
-  bool cut(FileHandle file, std::uint64_t size) override { return set_length(handle_of(file), size); }
+  // Grows the space on the disk only: a smaller allocation would cut the
+  // file, and the length stays as it is. Where the file system cannot
+  // reserve (Wine answers 120), the writes find out.
+  bool reserve(FileHandle file, std::uint64_t size) override {
+    FILE_STANDARD_INFO standard{};
+    if (!GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &standard, sizeof standard)) return false;
+    if (size <= static_cast<std::uint64_t>(standard.AllocationSize.QuadPart)) return true;
+    FILE_ALLOCATION_INFO allocation{};
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
+    if (SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation, sizeof allocation)) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
+  }
 
-  bool write(FileHandle file, const char* bytes, std::size_t count) override {
+  // Fails while another program has the file mapped into memory.
+  bool cut(FileHandle file, std::uint64_t size) override {
+    return move_to(handle_of(file), size) && SetEndOfFile(handle_of(file));
+  }
+
+  // At the offset given, on a handle that is not overlapped: the call returns
+  // once the bytes are written.
+  bool write(FileHandle file, std::uint64_t offset, const char* bytes, std::size_t count) override {
     while (count > 0) {
+      OVERLAPPED at{};
+      at.Offset = static_cast<DWORD>(offset);
+      at.OffsetHigh = static_cast<DWORD>(offset >> 32);
       DWORD written = 0;
-      DWORD wanted = count < largest_io ? static_cast<DWORD>(count) : largest_io;
-      if (!WriteFile(handle_of(file), bytes, wanted, &written, nullptr) || written == 0) return false;
+      const DWORD wanted = count < largest_io ? static_cast<DWORD>(count) : largest_io;
+      if (!WriteFile(handle_of(file), bytes, wanted, &written, &at) || written == 0) return false;
       bytes += written;
+      offset += written;
       count -= written;
     }
     return true;
@@ -216,10 +333,16 @@ class Win32Files final : public Files {
   // A rename over the target through the new file's handle, which the file
   // system makes in one step. The handle carries the right to delete the new
   // file, which a folder may give its creator only through that handle. Not
-  // ReplaceFile: where it fails without a backup file, it may leave the target
-  // gone and the new file under its temporary name.
-  ReplaceResult replace(const WritingFile& writing) override {
-    // The full path: a relative one would be taken from the current folder.
+  // ReplaceFile: where it fails without a backup file, it may leave the
+  // target gone and the new file under its temporary name.
+  ReplaceResult replace(WritingFile& writing) override {
+    // No file is renamed over while a program has it open, this one too.
+    close_handle(writing.old_file.handle);
+    close_handle(writing.judged);
+    writing.old_file = {};
+    writing.judged = -1;
+    // The full path, as Windows 7 takes it: a relative one would be taken
+    // from the current folder.
     const std::wstring target = wide_from_utf8(writing.target);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -230,16 +353,32 @@ class Win32Files final : public Files {
     rename->FileName[target.size()] = L'\0';
     if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename,
                                    static_cast<DWORD>(buffer.size()))) {
+      writing.temporary_name.clear();
       return ReplaceResult::done;
     }
     return is_busy(GetLastError()) ? ReplaceResult::busy : ReplaceResult::failed;
   }
 
-  void close_written(FileHandle file) override { CloseHandle(handle_of(file)); }
-
-  void discard(const WritingFile& writing) override { discard_file(writing); }
+  void close(const WritingFile& writing) override {
+    WritingFile left = writing;
+    if (!left.temporary_name.empty() && left.file.is_open()) remove_new_file(left);
+    for (std::intptr_t handle : {left.file.handle, left.old_file.handle, left.judged, left.folder}) {
+      close_handle(handle);
+    }
+  }
 
   void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
+
+ private:
+  // The look-up's end: where nothing is open for writing, nothing it holds
+  // stays open either, so that a second look-up starts afresh.
+  OpenResult ended(WritingFile& writing, OpenResult result) {
+    if (result != OpenResult::opened) {
+      close(writing);
+      writing = {};
+    }
+    return result;
+  }
 };
 
 }  // namespace
