@@ -6,7 +6,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 
 #include "harness.h"
@@ -253,11 +256,43 @@ std::vector<Scenario> scenarios() {
        {"/u", "/3", "{root}"},
        updating + "Error: cannot open file for writing\n" + no_pod_ini,
        {{"pods/5.ini", absent}, {"null", absent}, {"pod.ini", absent}, {"pods/4.ini", two_common}},
-       0, Only::native,
+       0, Only::both,
        [](const Target&, const std::string& directory) {
          ASSERT_EQ(mknod((directory + "/pods/5.ini").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0) << "needs root";
          ASSERT_EQ(mknod((directory + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
          ASSERT_EQ(symlink((directory + "/null").c_str(), (directory + "/pod.ini").c_str()), 0);
+       }},
+      {"a list file that is a device is not read",
+       {}, {"/3", "{root}"}, no_ini, {{"pod.ini", absent}}, 0, Only::both,
+       [](const Target&, const std::string& directory) {
+         make_directories(directory + "/pods");
+         ASSERT_EQ(symlink("/dev/null", (directory + "/pods/3.ini").c_str()), 0);
+       }},
+      // Every name a new file could take is taken: 16 bits of them.
+      {"every temporary name taken", with(numbered_lists(), {{"pod.ini", "earlier"}}), {"/3", "{root}"}, "",
+       {{"pod.ini", "3\r\n"}}, 0, Only::both,
+       [](const Target&, const std::string& directory) {
+         for (unsigned n = 0; n < 0x10000; ++n) {
+           char name[32];
+           std::snprintf(name, sizeof name, "/pod.ini.%04x.tmp", n);
+           ASSERT_TRUE(std::ofstream(directory + name)) << name;
+         }
+       },
+       0, false,
+       [](const Target&, const std::string& directory) {
+         std::size_t left = 0;
+         for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+           if (entry.path().extension() != ".tmp") continue;
+           left += entry.file_size() == 0;
+           std::filesystem::remove(entry.path());
+         }
+         EXPECT_EQ(left, 0x10000u);
+       }},
+      {"a file of two names gets the list under both",
+       with(numbered_lists(), {{"pod.ini", "earlier"}}), {"/3", "{root}"}, "",
+       {{"pod.ini", "3\r\n"}, {"other.ini", "3\r\n"}}, 0, Only::both,
+       [](const Target&, const std::string& directory) {
+         ASSERT_EQ(link((directory + "/pod.ini").c_str(), (directory + "/other.ini").c_str()), 0);
        }},
       // Windows: "7.ini.xxxx.tmp" behind the root must fit the 259 characters of a path.
       {"root at the Windows limit", road, {"/u", "/2", "{root}"}, updating,
