@@ -19,7 +19,7 @@ struct WritingFile {
   FileHandle file;      // what the new contents go to: the new file, or the target in place
   FileHandle old_file;  // the target as it was, open for reading; none where it is missing or unreadable
   bool exists = false;
-  bool in_place = false;
+  bool in_place = false;  // decided before the target is open for it
   std::uint64_t old_size = 0;  // read once the target is held against other writers
   // The platform's own: the judged target, its folder, and names within it.
   std::intptr_t judged = -1;

@@ -52,8 +52,8 @@ bool TextWriter::look_up(const std::string& path) {
 
 bool TextWriter::begin() {
   if (!looked_up_) return false;
-  // In place, the target was opened for writing by the look-up.
-  open_ = writing_.in_place ||
+  // In place, the look-up may have opened the target for writing already.
+  open_ = writing_.file.is_open() ||
           retried_while_busy<OpenResult>(files_, [&] { return files_.open_for_writing(writing_); }) == OpenResult::opened;
   if (!open_) close();
   return open_;

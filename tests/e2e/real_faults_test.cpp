@@ -146,7 +146,7 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
          chmod((c + "/pods").c_str(), 0755);
          for (int n = 1; n <= 7; ++n) own(c + "/pods/" + std::to_string(n) + ".ini", unprivileged_id, 0644);
        },
-       false, updating, {{"pods/5.ini", new_list}, {"app/pod.ini", installed}}, unprivileged_id},  // app/ lets it
+       false, updating, {{"pods/5.ini", new_list}, {"app/pod.ini", installed}}, 0},  // root's pod.ini, in place
       {"another user's pod.ini that all may write, in a sticky folder",
        [&](const std::string& c) { chmod((c + "/app").c_str(), 01777), own(c + "/app/pod.ini", 1001, 0666); },
        false, updating, {{"app/pod.ini", installed}}, 1001},

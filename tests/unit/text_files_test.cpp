@@ -50,10 +50,8 @@ TEST(TextWriting, WritesCrLfWholeOrInPlace) {
   }
 }
 
-// A failure at any step before the first old byte is overwritten leaves the
-// old file as it was, and no temporary file; in place, a reservation that
-// fails, or leaves the file grown, is cut back, and a file that is to shrink
-// is cut before anything is written.
+// A failure at any step leaves the old file as it was, and no temporary
+// file; in place, the old bytes are written back over what was written.
 TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
   const std::string longer(80000, 'o');
   struct Case {
@@ -61,7 +59,8 @@ TEST(TextWriting, AnyFailingStepKeepsTheOldFile) {
     bool in_place;
     std::string old = "old";
   } cases[] = {{Step::open_for_writing, false}, {Step::write, false},   {Step::flush, false}, {Step::replace, false},
-               {Step::open_for_writing, true},  {Step::reserve, true}, {Step::write, true},  {Step::cut, true, longer}};
+               {Step::look_up, true},  {Step::reserve, true}, {Step::write, true},  {Step::flush, true},
+               {Step::cut, true, longer}};
   for (const Case& c : cases) {
     MemoryFiles files;
     files.files["t"] = c.old;
