@@ -133,6 +133,14 @@ bool is_trusted(PSID sid, PSID user, PSID owner) {
          IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
 }
 
+bool read_this_user(ProcessUser& user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  const bool known = read_process_user(token, user);
+  CloseHandle(token);
+  return known;
+}
+
 }  // namespace
 
 bool read_process_user(HANDLE token, ProcessUser& user) {
@@ -176,16 +184,13 @@ bool only_trusted_may_add(HANDLE folder, HANDLE file) {
   Security folder_security;
   Security file_security;
   ProcessUser user;
-  HANDLE token = nullptr;
   if (!folder_security.read(Reopened(folder, READ_CONTROL, FILE_FLAG_BACKUP_SEMANTICS)) ||
-      !file_security.read(Reopened(file, READ_CONTROL)) || !OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      !file_security.read(Reopened(file, READ_CONTROL)) || !read_this_user(user)) {
     return false;
   }
-  const bool known_user = read_process_user(token, user);
-  CloseHandle(token);
   const PSID owner = file_security.owner;
   PACL permissions = folder_security.permissions;
-  if (!known_user || permissions == nullptr || !is_trusted(folder_security.owner, user.sid(), owner)) return false;
+  if (permissions == nullptr || !is_trusted(folder_security.owner, user.sid(), owner)) return false;
   // The rights that add a name to a folder, remove one, or hand them out.
   constexpr ACCESS_MASK changing = FILE_ADD_FILE | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
                                    GENERIC_ALL | MAXIMUM_ALLOWED;
@@ -201,4 +206,13 @@ bool only_trusted_may_add(HANDLE folder, HANDLE file) {
     if ((allowed->Mask & changing) != 0 && !is_trusted(&allowed->SidStart, user.sid(), owner)) return false;
   }
   return true;
+}
+
+bool may_follow(HANDLE link, HANDLE file) {
+  Security link_security;
+  Security file_security;
+  ProcessUser user;
+  return link_security.read(Reopened(link, READ_CONTROL, FILE_FLAG_OPEN_REPARSE_POINT)) &&
+         file_security.read(Reopened(file, READ_CONTROL)) && read_this_user(user) &&
+         is_trusted(link_security.owner, user.sid(), file_security.owner);
 }

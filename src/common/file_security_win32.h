@@ -17,6 +17,11 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file);
 // have put a second name of someone else's file there.
 bool only_trusted_may_add(HANDLE folder, HANDLE file);
 
+// A link, opened as itself, is followed to `file` only where its owner may
+// lead there: it is this user's, the system's or the administrators', or
+// its owner owns `file`.
+bool may_follow(HANDLE link, HANDLE file);
+
 // The user a process token stands for.
 struct ProcessUser {
   alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];

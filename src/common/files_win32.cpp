@@ -75,17 +75,26 @@ HANDLE open_to_judge(const std::wstring& name, DWORD flags) {
   return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
-// The file a name reaches, through a link where it is one. A name that is no
-// link is opened once, and that handle is the file.
+// The file a name reaches, through a link where it is one, and only where
+// the link's owner may lead there. A name that is no link is opened once,
+// and that handle is the file.
 HANDLE open_target(const std::wstring& name, bool& is_link) {
-  HANDLE file = open_to_judge(name, FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE link = open_to_judge(name, FILE_FLAG_OPEN_REPARSE_POINT);
   FILE_ATTRIBUTE_TAG_INFO tag{};
-  is_link = file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
-            GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+  is_link = link != INVALID_HANDLE_VALUE && GetFileType(link) == FILE_TYPE_DISK &&
+            GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag) &&
             (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  if (!is_link) return file;
-  CloseHandle(file);
-  return open_to_judge(name, 0);
+  if (!is_link) return link;
+  HANDLE file = open_to_judge(name, 0);
+  if (file != INVALID_HANDLE_VALUE && !may_follow(link, file)) {
+    CloseHandle(file);
+    file = INVALID_HANDLE_VALUE;
+    SetLastError(ERROR_ACCESS_DENIED);
+  }
+  const DWORD error = GetLastError();
+  CloseHandle(link);
+  SetLastError(error);
+  return file;
 }
 
 // Only a regular file on a disk, no device, pipe, console or folder.
@@ -190,7 +199,8 @@ class Win32Files final : public Files {
   std::size_t longest_path() const override { return MAX_PATH - 1; }
 
   bool open_for_reading(const std::string& path, FileHandle& file) override {
-    HANDLE judged = open_to_judge(wide_from_ansi(path), 0);
+    bool is_link = false;
+    HANDLE judged = open_target(wide_from_ansi(path), is_link);
     if (judged == INVALID_HANDLE_VALUE) return false;
     FILE_STANDARD_INFO standard{};
     // Shared for deletion too, so that another run may replace the file while it is read.
