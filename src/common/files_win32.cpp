@@ -123,14 +123,14 @@ std::wstring folder_of(const std::wstring& path, std::wstring& name) {
 }
 
 // The target's folder, held while the target is written, and the target's
-// full name there, "\\?\" and all where the file system tells. `found`, the path
-// the target was found at, must lie in that folder still.
+// full name there, "\\?\" and all where the file system tells. `found`, the
+// path the target was found at, must lie in that folder still.
 bool hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
   std::wstring name;
   const std::wstring folder_path = folder_of(found, name);
   if (folder_path.empty() || name.empty()) return false;
-  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL, share_all, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return false;
   writing.folder = number_of(folder);
   const std::wstring held = final_path(folder);
