@@ -15,7 +15,7 @@ for set in "${@:-build}"; do
   case "$set" in
     build) packages+=(cmake ninja-build g++) ;;
     test) packages+=(cmake ninja-build g++ libgtest-dev clang libclang-rt-14-dev clang-tidy cppcheck valgrind
-                     groff-base man-db libxml2-utils icoutils g++-mingw-w64-i686-posix xvfb xauth) ;;
+                     groff-base man-db libxml2-utils icoutils acl g++-mingw-w64-i686-posix xvfb xauth) ;;
     wine32) packages+=(wine wine32:i386) ;;
     wine64) packages+=(wine wine64 g++-mingw-w64-x86-64-posix) ;;
     bench) packages+=(cmake ninja-build g++ strace time) ;;

@@ -166,7 +166,13 @@ bool look_up(const std::string& path, bool follow_last, Found& found) {
     }
   }
   found.release();
-  return LinkWalk().look_up(AT_FDCWD, native, follow_last, found);
+  if (!LinkWalk().look_up(AT_FDCWD, native, follow_last, found)) return false;
+  const int readable = openat(found.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (readable >= 0) {
+    ::close(found.folder);
+    found.folder = readable;
+  }
+  return true;
 }
 
 // Opens the file found for reading or writing. Where /proc is missing, by its
@@ -359,13 +365,11 @@ class PosixFiles final : public Files {
     writing.target = found.name;
     writing.exists = found.file >= 0;
     if (!writing.exists) return OpenResult::opened;
-    if (!may_write_file(found)) return refuse(writing);
+    if (!may_write_file(found)) return unless_opened(OpenResult::refused, writing);
     writing.old_size = static_cast<std::uint64_t>(found.status.st_size);
     writing.old_file.handle = reopen(found, O_RDONLY);
-    if (sticky_folder_forbids_replacing(found) || keeps_its_other_names_in_place(found)) {
-      return in_place(found, writing);
-    }
-    return OpenResult::opened;
+    if (!sticky_folder_forbids_replacing(found) && !keeps_its_other_names_in_place(found)) return OpenResult::opened;
+    return unless_opened(in_place(found, writing), writing);
   }
 
   OpenResult open_for_writing(WritingFile& writing) override {
@@ -459,10 +463,12 @@ class PosixFiles final : public Files {
   void pause(int milliseconds) override { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
  private:
-  OpenResult refuse(WritingFile& writing) {
+  // Lets go of all the look-up held, unless the file was opened.
+  OpenResult unless_opened(OpenResult result, WritingFile& writing) {
+    if (result == OpenResult::opened) return result;
     close(writing);
     writing = {};
-    return OpenResult::refused;
+    return result;
   }
 
   // Decided for good: a second try after a busy file goes straight here.

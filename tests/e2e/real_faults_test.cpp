@@ -5,6 +5,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -129,6 +130,15 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
     ASSERT_EQ(lchown(file.c_str(), user, user), 0);
     if (mode) chmod(file.c_str(), mode);
   };
+  // `name` made a link to `text`, owned by `user`; "secret" the victim's own private file.
+  auto link = [&](const std::string& c, const std::string& name, const std::string& text, uid_t user) {
+    std::remove((c + "/" + name).c_str());
+    write_file(c + "/secret", "victim's");
+    own(c + "/secret", unprivileged_id, 0600);
+    ASSERT_EQ(symlink(text.c_str(), (c + "/" + name).c_str()), 0);
+    own(c + "/" + name, user, 0);
+  };
+  auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
   struct Case {
     const char* name;
     std::function<void(const std::string& folder)> prepare;
@@ -137,6 +147,7 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
     std::vector<std::pair<std::string, std::optional<std::string>>> expected;
     uid_t pod_ini_owner;
     std::size_t file_size_limit = 0;
+    std::function<void(const std::string& folder)> check = {};
   } cases[] = {
       {"pod.ini its user may write, in a folder that user may not change",
        [&](const std::string& c) { chmod((c + "/app").c_str(), 0755), own(c + "/app/pod.ini", unprivileged_id, 0644); },
@@ -174,6 +185,46 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
       {"a file-size limit",
        [&](const std::string& c) { std::remove((c + "/pods/0/a.pod").c_str()), give_pods(c + "/pods/0", ""); },
        true, updating + refusals, {{"pods/2.ini", old_list}, {"app/pod.ini", "1\r\n{root}\\0\\old.pod\r\n"}}, 0, 2048},
+      {"a file-size limit below the new length, in place: the old file whole",
+       [&](const std::string& c) {
+         write_file(c + "/app/pod.ini", std::string(200, 'e'));
+         chmod((c + "/app").c_str(), 0755), own(c + "/app/pod.ini", unprivileged_id, 0644);
+       },
+       false, updating + "Error: cannot write pod.ini file\n", {{"app/pod.ini", std::string(200, 'e')}, {"pods/2.ini", new_list}},
+       unprivileged_id, 40},
+      {"the user's own link to another user's link, in sticky folders",
+       [&](const std::string& c) {
+         chmod((c + "/app").c_str(), 01777), make_directories(c + "/shared"), chmod((c + "/shared").c_str(), 01777);
+         link(c, "shared/pod.real", "../secret", 1001), link(c, "app/pod.ini", "../shared/pod.real", unprivileged_id);
+       },
+       false, updating + "Error: cannot write pod.ini file\n", {{"secret", "victim's"}}, unprivileged_id},
+      {"another account's link in a tree it may change, for root",
+       [&](const std::string& c) { link(c, "pods/5.ini", "../secret", 1001); },
+       true, updating + cannot_write_list, {{"secret", "victim's"}, {"pods/2.ini", new_list}}, 0},
+      {"another user's link as a list file, in a sticky root",
+       [&](const std::string& c) { chmod((c + "/pods").c_str(), 01777), link(c, "pods/2.ini", "../secret", 1001); },
+       false, updating + cannot_write_list + "Error: cannot open ini file\n", {{"secret", "victim's"}, {"app/pod.ini", "earlier"}}, 0},
+      {"a FIFO as a list file",
+       [&](const std::string& c) { std::remove((c + "/pods/2.ini").c_str()), mkfifo((c + "/pods/2.ini").c_str(), 0666); },
+       true, updating + cannot_write_list + "Error: cannot open ini file\n", {{"app/pod.ini", "earlier"}}, 0},
+      {"root's link to a file not made yet: the link stays",
+       [&](const std::string& c) { std::remove((c + "/app/pod.ini").c_str()), symlink("../made.ini", (c + "/app/pod.ini").c_str()); },
+       true, updating, {{"made.ini", installed}, {"app/pod.ini", installed}}, 0},
+      {"a file of two names, in a folder only root may change",
+       [&](const std::string& c) { chmod((c + "/app").c_str(), 0755), ::link((c + "/app/pod.ini").c_str(), (c + "/other.ini").c_str()); },
+       true, updating, {{"other.ini", installed}, {"app/pod.ini", installed}}, 0},
+      {"an access list and an attribute, and an append-only folder",
+       [&](const std::string& c) {
+         chmod((c + "/app/pod.ini").c_str(), 0640);
+         ASSERT_EQ(setxattr((c + "/app/pod.ini").c_str(), "user.note", "kept", 4, 0), 0);
+         ASSERT_TRUE(shell("setfacl -m u:1002:r " + c + "/app/pod.ini && chattr +a " + c + "/pods"));
+       },
+       true, updating, {{"app/pod.ini", installed}, {"pods/2.ini", new_list}}, 0, 0,
+       [&](const std::string& c) {
+         EXPECT_EQ(getxattr((c + "/app/pod.ini").c_str(), "user.note", nullptr, 0), 4);
+         EXPECT_TRUE(shell("chattr -a " + c + "/pods && [ \"$(getfacl -cp " + c + "/app/pod.ini | tr -s '\\n' ' ')\" = "
+                           "'user::rw- user:1002:r-- group::r-- mask::r-- other::--- ' ]"));
+       }},
   };
   int number = 0;
   for (const Case& c : cases) {
@@ -198,6 +249,7 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
     if (lstat((folder + "/app/pod.ini").c_str(), &status) == 0) {
       EXPECT_EQ(status.st_uid, c.pod_ini_owner);
     }
+    if (c.check) c.check(folder);
     for (const auto& entry : std::filesystem::directory_iterator(folder + "/app")) {
       EXPECT_EQ(entry.path().filename(), "pod.ini");
     }
@@ -205,8 +257,8 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
   expect_no_temporary_file();
 }
 
-// A tree shared by a group: a member who rewrites its files leaves them the
-// group's, with their mode, whatever the umask.
+// A tree shared by a group: a member who rewrites its files leaves them their
+// owner's and the group's, with their mode, whatever the umask.
 TEST_F(RealFaults, AGroupSharedTreeStaysShared) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root, to hand files to other users";
   const gid_t group = 5000;
@@ -229,6 +281,7 @@ TEST_F(RealFaults, AGroupSharedTreeStaysShared) {
   for (const char* file : {"pods/3.ini", "app/pod.ini"}) {
     struct stat status {};
     ASSERT_EQ(stat(at(file).c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 1001u) << file;  // rewritten in place: it cannot be given back
     EXPECT_EQ(status.st_gid, group) << file;
     EXPECT_EQ(status.st_mode & 07777, 0660u) << file;
   }
