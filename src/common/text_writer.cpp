@@ -99,15 +99,15 @@ void TextWriter::abandon() {
   open_ = false;
 }
 
-bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
+FileWrite write_text_file_if_changed(Files& files, const std::string& path, std::string_view text) {
   // Asked first: an unchanged file that may not be written still fails, as a
   // rewrite would, and a device is never read.
-  if (!files.may_write(path)) return false;
+  if (!files.may_write(path)) return FileWrite::not_written;
   std::string bytes;
   append_disk_bytes(text, bytes);
-  if (file_holds(files, path, bytes)) return true;
+  if (file_holds(files, path, bytes)) return FileWrite::unchanged;
   TextWriter writer(files);
-  if (!writer.open(path)) return false;
+  if (!writer.open(path)) return FileWrite::not_written;
   writer.write(text);
-  return writer.finish();
+  return writer.finish() ? FileWrite::written : FileWrite::not_written;
 }

@@ -39,7 +39,10 @@ class TextWriter {
   std::string bytes_;
 };
 
+// What became of a file that write_text_file_if_changed was given.
+enum class FileWrite { written, unchanged, not_written };
+
 // Writes `text` as the whole file at `path` through a TextWriter, unless the
 // file already holds exactly these bytes: then it is left alone, with no write
 // and no wait for the disk. A file that may not be written fails either way.
-bool write_text_file_if_changed(Files& files, const std::string& path, std::string_view text);
+FileWrite write_text_file_if_changed(Files& files, const std::string& path, std::string_view text);
