@@ -1,7 +1,10 @@
-// Any argument vector: the run ends with status 0, writes only its own
-// messages, and installs either nothing or one whole list.
+// Any argument vector: the run ends with status 1 exactly when an argument is
+// "/e" in either case and a failure was reported (the console waited for a
+// key), 0 otherwise; it writes only its own messages and installs either
+// nothing or one whole list.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -48,7 +51,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int n = 1; n <= 7; ++n) fake.files.files[root + std::to_string(n) + ".ini"] = std::to_string(n) + "\r\n";
   }
   const auto before = fake.files.files;
-  if (run(arguments, fake.platform) != 0 || !only_known_messages(fake.console.output) ||
+  const int status = run(arguments, fake.platform);
+  const bool status_asked = std::any_of(arguments.begin(), arguments.end(),
+                                       [](const std::string& argument) { return argument == "/e" || argument == "/E"; });
+  const bool reported = fake.console.output.find("<key>") != std::string::npos;
+  if (status != (status_asked && reported ? 1 : 0) || !only_known_messages(fake.console.output) ||
       fake.files.open_handles != 0) {
     std::abort();
   }
