@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr const char* day_names[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
-                                     "Thursday", "Friday", "Saturday"};
-
 // A slash and the letter, in either case.
 bool is_letter_option(const std::string& argument, char lower_case) {
   const char upper_case = static_cast<char>(lower_case - 'a' + 'A');
@@ -31,6 +28,12 @@ void write_usage(Console& console) {
 }  // namespace
 
 int list_for_weekday(int weekday) { return weekday == 0 ? 7 : weekday; }
+
+const char* day_name(int weekday) {
+  static constexpr const char* names[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                          "Thursday", "Friday", "Saturday"};
+  return names[weekday];
+}
 
 int selected_list(const std::string& argument) {
   if (argument.size() < 2 || argument[1] < '1' || argument[1] > '7') return 0;
@@ -53,7 +56,7 @@ int run(const std::vector<std::string>& arguments, Platform& platform) {
   platform.verbose = std::any_of(arguments.begin(), arguments.end(), is_verbose_option);
   const int weekday = platform.weekday();
   int list_number = list_for_weekday(weekday);
-  std::string chosen_by = std::string("day ") + day_names[weekday];
+  std::string chosen_by = std::string("day ") + day_name(weekday);
   const std::string root = make_root_path(arguments.back());
   if (root.size() > root_path_limit(platform.files.longest_path())) {
     report_error(platform, messages::path_too_long);

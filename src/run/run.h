@@ -20,5 +20,8 @@ bool is_verbose_option(const std::string& argument);
 // number, Sunday (0) list 7.
 int list_for_weekday(int weekday);
 
+// The day's name in English, for "/v": 0 Sunday to 6 Saturday.
+const char* day_name(int weekday);
+
 // The list an argument selects: its second character, 1 to 7; 0 for none.
 int selected_list(const std::string& argument);
