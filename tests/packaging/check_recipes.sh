@@ -25,6 +25,8 @@ cron() {
 }
 cp "$program" "$scratch/local/bin/quorvantis"
 cron && [ ! -s "$scratch/mail" ] && [ -s "$scratch/srv/app/pod.ini" ] || fail "the cron line fails: $(cat "$scratch/mail")"
+grep -qx 'pod.ini written: /srv/app/pod.ini' "$scratch/home/quorvantis.log" ||
+  fail "the cron line's log does not say what was written"
 rm "$scratch/local/bin/quorvantis"
 cron && grep -q "quorvantis failed" "$scratch/mail" || fail "the cron line is silent without the program"
 
@@ -36,6 +38,8 @@ block bat 1 | sed 's/$/\r/' >"$c/Tools/quorvantis-daily.bat"
 batch() { timeout 120 "${WINELOADER:-wine}" cmd /c 'C:\Tools\quorvantis-daily.bat' </dev/null >/dev/null 2>&1; }
 cp "$windows_program" "$c/Tools/quorvantis.exe"
 batch && [ -s "$c/Program Files/App/pod.ini" ] || fail "the batch file fails: $(cat "$scratch/d/pods/quorvantis.log")"
+grep -qxF 'pod.ini written: C:\Program Files\App\pod.ini' "$scratch/d/pods/quorvantis.log" ||
+  fail "the batch file's log does not say what was written"
 rm "$WINEPREFIX/dosdevices/d:"
 ! batch || fail "the batch file succeeds where its log cannot be opened"
 ln -s "$scratch/d" "$WINEPREFIX/dosdevices/d:"
