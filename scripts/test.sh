@@ -91,7 +91,7 @@ cmake --build --preset sanitize
 ctest --preset sanitize -j2
 
 step "Fuzzing"
-bash scripts/fuzz.sh "${QUORVANTIS_FUZZ_SECONDS:-20}"
+bash scripts/fuzz.sh
 
 step "Static analysis"
 bash scripts/check.sh

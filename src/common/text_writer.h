@@ -55,6 +55,7 @@ class TextWriter {
   bool old_bytes_read_ = false;
 };
 
+// What became of a file that write_text_file_if_changed was given.
 enum class FileWrite { written, unchanged, not_written };
 
 // Writes `text` as the whole file at `path` through a TextWriter, unless the

@@ -1,5 +1,6 @@
 #include "run/install_list.h"
 
+#include "common/console.h"
 #include "common/error_report.h"
 #include "common/messages.h"
 #include "common/paths.h"
@@ -10,13 +11,14 @@
 namespace {
 
 // Copies one block of the list, putting the root path before every line but
-// the first. Lines of any length stay whole.
+// the first, and counts the lines begun. Lines of any length stay whole.
 void copy_with_root(std::string_view text, const std::string& root, bool& first_line,
-                    bool& at_line_start, TextWriter& out) {
+                    bool& at_line_start, std::size_t& lines, TextWriter& out) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
     end = end == std::string_view::npos ? text.size() : end + 1;
+    if (at_line_start) ++lines;
     if (at_line_start && !first_line) out.write(root);
     out.write(text.substr(start, end - start));
     at_line_start = text[end - 1] == '\n';
@@ -25,11 +27,12 @@ void copy_with_root(std::string_view text, const std::string& root, bool& first_
   }
 }
 
-}  // namespace
-
-bool install_list(Platform& platform, const std::string& root, int list_number) {
+// Copies the list file to pod.ini. `list_read` tells whether all of the list
+// file was read; the result, whether pod.ini was written.
+bool copy_list(Platform& platform, const std::string& root, const std::string& list_name, std::size_t& lines,
+               bool& list_read) {
   TextReader list(platform.files);
-  if (!list.open(list_file_name(root, list_number))) {
+  if (!list.open(list_name)) {
     report_error(platform, messages::cannot_open_ini);
     return false;
   }
@@ -48,11 +51,30 @@ bool install_list(Platform& platform, const std::string& root, int list_number) 
       return false;
     }
     if (text.empty()) break;
-    copy_with_root(text, root, first_line, at_line_start, pod_ini);
+    copy_with_root(text, root, first_line, at_line_start, lines, pod_ini);
   }
+  list_read = true;
   if (!pod_ini.finish()) {
     report_error(platform, messages::cannot_write_pod_ini);
     return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool install_list(Platform& platform, const std::string& root, int list_number, std::string_view chosen_by) {
+  const std::string list_name = list_file_name(root, list_number);
+  std::size_t lines = 0;
+  bool list_read = false;
+  const bool written = copy_list(platform, root, list_name, lines, list_read);
+  if (platform.verbose) {
+    std::string line = "list " + std::to_string(list_number) + (list_read ? " read" : " not read");
+    line += ", chosen by " + std::string(chosen_by);
+    if (list_read) line += ", " + std::to_string(lines) + " lines";
+    platform.console.write(line + ": " + list_name + "\n");
+    platform.console.write(std::string(written ? "pod.ini written: " : "pod.ini not written: ") +
+                           platform.current_folder() + pod_ini_name + "\n");
+  }
+  return written;
 }

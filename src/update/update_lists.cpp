@@ -19,33 +19,44 @@ struct PodEntry {
   int directory_number;
 };
 
-// Adds the pods of one directory to the table. False, after the report, when
-// the table would grow past its limit or the directory could not be read.
-bool add_pods(Platform& platform, const std::string& root, int directory_number,
-              std::vector<PodEntry>& table, SearchResult& result) {
+// Adds the pods of one directory to the table. The message of a failure: the
+// table would grow past its limit, the directory could not be read, or it is
+// the common one and holds no pods; empty when none.
+std::string_view add_pods(Platform& platform, const std::string& root, int directory_number,
+                          std::vector<PodEntry>& table) {
   std::vector<std::string> names;
-  result = platform.pods.find_pods(pod_directory(root, directory_number), names);
-  if (result == SearchResult::failed) {
-    report_error(platform, messages::pods_not_found);
-    return false;
+  const SearchResult result = platform.pods.find_pods(pod_directory(root, directory_number), names);
+  if (result == SearchResult::failed || (result == SearchResult::none && directory_number == common_directory)) {
+    return messages::pods_not_found;
   }
   for (std::string& name : names) {
-    if (table.size() >= max_pods_per_list) {
-      report_error(platform, messages::too_many_pods);
-      return false;
-    }
+    if (table.size() >= max_pods_per_list) return messages::too_many_pods;
     table.push_back({std::move(name), directory_number});
   }
-  return true;
+  return {};
 }
 
-bool write_list_file(Platform& platform, const std::string& path, const std::vector<PodEntry>& table) {
+FileWrite write_list_file(Platform& platform, const std::string& path, const std::vector<PodEntry>& table) {
   std::string text = std::to_string(table.size()) + "\n";
   for (const PodEntry& pod : table) {
     text += std::to_string(pod.directory_number) + "\\" + pod.name + "\n";
   }
   // Most updates find the pods as they were: such a list file is left alone.
-  return write_text_file_if_changed(platform.files, path, text) != FileWrite::not_written;
+  return write_text_file_if_changed(platform.files, path, text);
+}
+
+// The line of "/v" for one list file, on a line of its own also after a
+// message that has no line end.
+void tell_list_file(Platform& platform, std::string_view failure, FileWrite outcome, std::size_t pods,
+                    std::size_t common_pods, const std::string& path) {
+  std::string line = failure.empty() || failure.ends_with('\n') ? "list file " : "\nlist file ";
+  if (outcome == FileWrite::not_written) {
+    line += "not written";
+  } else {
+    line += outcome == FileWrite::written ? "written, " : "unchanged, ";
+    line += std::to_string(pods) + " pods, " + std::to_string(common_pods) + " common";
+  }
+  platform.console.write(line + ": " + path + "\n");
 }
 
 }  // namespace
@@ -62,21 +73,20 @@ void update_all_lists(Platform& platform, const std::string& root) {
 }
 
 bool update_list(Platform& platform, const std::string& root, int list_number) {
+  const std::string path = list_file_name(root, list_number);
   std::vector<PodEntry> table;
-  SearchResult common = SearchResult::none;
-  if (!add_pods(platform, root, common_directory, table, common)) return false;
-  if (common == SearchResult::none) {
-    report_error(platform, messages::pods_not_found);
-    return false;
+  std::string_view failure = add_pods(platform, root, common_directory, table);
+  const std::size_t common_pods = table.size();
+  if (failure.empty()) failure = add_pods(platform, root, list_number, table);
+  FileWrite outcome = FileWrite::not_written;
+  if (failure.empty()) {
+    // Stable, so that a name found in both directories lists the common pod first.
+    std::stable_sort(table.begin(), table.end(),
+                     [](const PodEntry& a, const PodEntry& b) { return name_before(a.name, b.name); });
+    outcome = write_list_file(platform, path, table);
+    if (outcome == FileWrite::not_written) failure = messages::cannot_write_list;
   }
-  SearchResult numbered = SearchResult::none;
-  if (!add_pods(platform, root, list_number, table, numbered)) return false;
-  // Stable, so that a name found in both directories lists the common pod first.
-  std::stable_sort(table.begin(), table.end(),
-                   [](const PodEntry& a, const PodEntry& b) { return name_before(a.name, b.name); });
-  if (!write_list_file(platform, list_file_name(root, list_number), table)) {
-    report_error(platform, messages::cannot_write_list);
-    return false;
-  }
-  return true;
+  if (!failure.empty()) report_error(platform, failure);
+  if (platform.verbose) tell_list_file(platform, failure, outcome, table.size(), common_pods, path);
+  return failure.empty();
 }

@@ -86,6 +86,11 @@ std::vector<Scenario> scenarios() {
   const std::string two_common = "2\r\n0\\base.pod\r\n0\\maps.pod\r\n";
   std::string seven_not_found;
   for (int i = 0; i < 7; ++i) seven_not_found += not_found;
+  auto told = [](const std::string& what, const std::string& lists) {  // "/v": a line for each list named
+    std::string lines;
+    for (char n : lists) lines += "list file " + what + ": {root}\\" + n + ".ini\n";
+    return lines;
+  };
   return {
       {"no arguments", {}, {}, usage, {{"pod.ini", absent}}},
       {"usage request", numbered_lists(), {"/?"}, usage, {{"pod.ini", absent}}},
@@ -320,6 +325,24 @@ std::vector<Scenario> scenarios() {
        updating,
        {{"pods/1.ini", "2\r\n0\\plain.pod\r\n0\\\xe9.pod\r\n"}},
        0, Only::windows},
+      {"/v: one list changes, an argument chooses",
+       with(road, {{"pods/1.ini", "earlier"}, {"pods/2.ini", two_common}, {"pods/3.ini", two_common},
+                   {"pods/4.ini", two_common}, {"pods/5.ini", two_common}, {"pods/6.ini", two_common},
+                   {"pods/7.ini", two_common}}),
+       {"/v", "/u", "/2", "{root}"},
+       updating + told("written, 3 pods, 2 common", "1") + told("unchanged, 2 pods, 2 common", "234567") +
+           "list 2 read, chosen by argument \"/2\", 3 lines: {root}\\2.ini\npod.ini written: {here}\n",
+       {{"pods/1.ini", "3\r\n0\\base.pod\r\n1\\extra.pod\r\n0\\maps.pod\r\n"}}},
+      {"/V: the day chooses", numbered_lists(), {"/V", "{root}"},
+       "list {today} read, chosen by day {day}, 1 lines: {root}\\{today}.ini\npod.ini written: {here}\n",
+       {{"pod.ini", "{today}\r\n"}}},
+      {"/v: a list file fails, and then the installation",
+       with(pods(0, 60, "c"), pods(5, 41, "n")),
+       {"/u", "/v", "/5", "{root}"},
+       updating + told("written, 60 pods, 60 common", "1234") + "Maximum number of PODS has been exceeded\n" +
+           told("not written", "5") + told("written, 60 pods, 60 common", "67") + no_ini +
+           "list 5 not read, chosen by argument \"/5\": {root}\\5.ini\npod.ini not written: {here}\n",
+       {{"pods/5.ini", absent}, {"pod.ini", absent}}},
       {"read-only pod.ini",
        with(numbered_lists(), {{"pod.ini", "earlier"}}),
        {"/3", "{root}"},
@@ -330,11 +353,11 @@ std::vector<Scenario> scenarios() {
   };
 }
 
-int todays_list() {
+int today() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  return local.tm_wday == 0 ? 7 : local.tm_wday;
+  return local.tm_wday;
 }
 
 TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
@@ -366,8 +389,12 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     if (scenario.root_length) {
       ASSERT_EQ(root.size() + 1, scenario.root_length);
     }
+    const char* days[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
+    const std::string here =
+        path_for_program(target, std::filesystem::canonical(directory.path()).string() + "/pod.ini");
     auto fill_in = [&](std::string text) {
-      return replace_all(replace_all(text, "{root}", root), "{today}", std::to_string(todays_list()));
+      text = replace_all(replace_all(text, "{root}", root), "{today}", std::to_string(today() == 0 ? 7 : today()));
+      return replace_all(replace_all(text, "{day}", days[today()]), "{here}", here);
     };
     std::vector<std::string> arguments;
     for (const std::string& argument : scenario.arguments) arguments.push_back(fill_in(argument));
@@ -384,7 +411,7 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
 
     ASSERT_TRUE(run.in_time);
     EXPECT_EQ(run.status, scenario.status);
-    EXPECT_EQ(run.output, scenario.output);
+    EXPECT_EQ(run.output, fill_in(scenario.output));
     for (const auto& [name, contents] : scenario.expected) {
       std::optional<std::string> wanted = contents ? std::optional(fill_in(*contents)) : absent;
       EXPECT_EQ(read_file(at(name)), wanted) << name;

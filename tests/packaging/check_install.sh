@@ -10,7 +10,8 @@ prefix=$(mktemp -d /tmp/quorvantis-install-XXXXXX)
 trap 'rm -rf "$prefix"' EXIT
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for file in bin/quorvantis share/man/man1/quorvantis.1 share/doc/quorvantis/README.md share/doc/quorvantis/LICENSE; do
+for file in bin/quorvantis share/man/man1/quorvantis.1 share/doc/quorvantis/README.md share/doc/quorvantis/LICENSE \
+  share/doc/quorvantis/docs/promises.md; do
   [ -f "$prefix/$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 [ -x "$prefix/bin/quorvantis" ] || { echo "bin/quorvantis is not executable" >&2; exit 1; }
@@ -21,9 +22,10 @@ usage=$("$prefix/bin/quorvantis" </dev/null)
 warnings=$(groff -man -ww -z -Tutf8 "$prefix/share/man/man1/quorvantis.1" 2>&1)
 [ -z "$warnings" ] || { echo "the man page renders with warnings:" >&2; echo "$warnings" >&2; exit 1; }
 rendered=$(MANWIDTH=80 man -l "$prefix/share/man/man1/quorvantis.1" 2>/dev/null)
-for heading in NAME SYNOPSIS DESCRIPTION OPTIONS FILES DIAGNOSTICS "EXIT STATUS" EXAMPLES; do
-  grep -q "^$heading" <<<"$rendered" || { echo "the man page lacks $heading" >&2; exit 1; }
-done
+# The sections, in the order man-pages(7) gives them.
+headings=$(grep -E '^[A-Z][A-Z ]+$' <<<"$rendered" | tr '\n' ,)
+[ "$headings" = "NAME,SYNOPSIS,DESCRIPTION,OPTIONS,EXIT STATUS,DIAGNOSTICS,ENVIRONMENT,FILES,EXAMPLES,SEE ALSO," ] ||
+  { echo "the man page's sections: $headings" >&2; exit 1; }
 grep -q "^\.TH QUORVANTIS 1 .* \"Quorvantis $version\" " "$prefix/share/man/man1/quorvantis.1" ||
   { echo "the man page does not name version $version" >&2; exit 1; }
 

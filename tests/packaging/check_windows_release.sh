@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Windows release: a 32-bit console program importing only system DLLs, with
 # its version resource and application manifest, and the ZIP package holding it,
-# the README and the licence. Another build (the x86-64 one the Wine tests may
+# the README, the promises it links to and the licence. Another build (the x86-64 one the Wine tests may
 # run) is checked for its manifest too.
 # Usage: check_windows_release.sh <windows build directory> <version> [other program]
 set -euo pipefail
@@ -55,5 +55,5 @@ done
 zip="$build/quorvantis-$version-win32.zip"
 [ -f "$zip" ] || fail "no package $zip"
 listing=$(cd "$build" && cmake -E tar tf "$zip" | sort)
-[ "$listing" = "$(printf 'LICENSE\nREADME.md\nquorvantis.exe')" ] || fail "the package holds: $listing"
+[ "$listing" = "$(printf 'LICENSE\nREADME.md\ndocs/\ndocs/promises.md\nquorvantis.exe')" ] || fail "the package holds: $listing"
 echo "Windows release: fine ($(wc -c <"$zip") bytes)"

@@ -78,5 +78,5 @@ struct FakePlatform {
   MemoryFiles files;
   FakePodSearch pods;
   static inline int weekday = 1;
-  Platform platform{console, files, pods, [] { return weekday; }};
+  Platform platform{console, files, pods, [] { return weekday; }, [] { return std::string("C:\\run\\"); }};
 };

@@ -55,14 +55,19 @@ TEST(InstallList, ReportsFailuresAndKeepsTheEarlierPodIni) {
       {Step::flush, true, "Error: cannot write pod.ini file\n<key>"},
       {Step::replace, true, "Error: cannot write pod.ini file\n<key>"},
   };
-  for (const Case& c : cases) {
+  for (const Case& c : cases) for (bool verbose : {false, true}) {
     FakePlatform fake;
+    fake.platform.verbose = verbose;
     if (c.list_exists) fake.files.files[list_3] = "1\r\n0\\a.pod\r\n";
     fake.files.files["pod.ini"] = "earlier";
     const auto before = fake.files.files;
     fake.files.fail_at(c.step);
-    EXPECT_FALSE(install_list(fake.platform, root, 3));
-    EXPECT_EQ(fake.console.output, c.message) << static_cast<int>(c.step);
+    EXPECT_FALSE(install_list(fake.platform, root, 3, "day Monday"));
+    // "/v": the list was read whole only where writing pod.ini failed after opening it.
+    const bool read = c.step == Step::write || c.step == Step::flush || c.step == Step::replace;
+    const std::string told = (read ? "list 3 read, chosen by day Monday, 2 lines: " : "list 3 not read, chosen by day Monday: ") +
+                             list_3 + "\npod.ini not written: C:\\run\\pod.ini\n";
+    EXPECT_EQ(fake.console.output, c.message + (verbose ? told : "")) << static_cast<int>(c.step);
     EXPECT_EQ(fake.files.files, before) << static_cast<int>(c.step);
     EXPECT_EQ(fake.files.open_handles, 0);
   }
