@@ -210,9 +210,6 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
       {"root's link to a file not made yet: the link stays",
        [&](const std::string& c) { std::remove((c + "/app/pod.ini").c_str()), symlink("../made.ini", (c + "/app/pod.ini").c_str()); },
        true, updating, {{"made.ini", installed}, {"app/pod.ini", installed}}, 0},
-      {"a file of two names, in a folder only root may change",
-       [&](const std::string& c) { chmod((c + "/app").c_str(), 0755), ::link((c + "/app/pod.ini").c_str(), (c + "/other.ini").c_str()); },
-       true, updating, {{"other.ini", installed}, {"app/pod.ini", installed}}, 0},
       {"an access list and an attribute, and an append-only folder",
        [&](const std::string& c) {
          chmod((c + "/app/pod.ini").c_str(), 0640);
