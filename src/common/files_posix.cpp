@@ -205,14 +205,20 @@ bool sticky_folder_forbids_replacing(const Found& found) {
          found.folder_status.st_uid != user();
 }
 
-// A file of several names is rewritten in place, so that every name gets the
-// new contents, but only where nobody but this user, root and the file's
-// owner may change its folder: elsewhere, another account could have linked
-// someone else's file under this name to have it rewritten.
-bool keeps_its_other_names_in_place(const Found& found) {
+// Nobody but this user, root and the file's owner may change the file's
+// folder, so nobody else can have put a second name of some other file there.
+bool only_trusted_accounts_change_folder(const Found& found) {
   const uid_t owner = found.folder_status.st_uid;
-  return found.status.st_nlink > 1 && (found.folder_status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+  return (found.folder_status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
          (owner == user() || owner == 0 || owner == found.status.st_uid);
+}
+
+// A file of several names is read, and rewritten in place so that every name
+// gets the new contents, only where its folder is a trusted one: elsewhere,
+// another account could have linked someone else's file under this name to
+// have it read or rewritten. There it is replaced whole, or not written at all.
+bool is_foreign_second_name(const Found& found) {
+  return found.status.st_nlink > 1 && !only_trusted_accounts_change_folder(found);
 }
 
 // A folder marked append-only lets a new file be made but neither renamed nor removed.
@@ -321,6 +327,7 @@ Found found_of(const WritingFile& writing) {
   found.file = descriptor(writing.judged);
   found.name = writing.target;
   if (found.file >= 0) fstat(found.file, &found.status);
+  fstat(found.folder, &found.folder_status);
   return found;
 }
 
@@ -337,7 +344,8 @@ class PosixFiles final : public Files {
   bool open_for_reading(const std::string& path, FileHandle& file) override {
     Found found;
     if (!look_up(path, true, found)) return false;
-    const int fd = found.file >= 0 && S_ISREG(found.status.st_mode) ? reopen(found, O_RDONLY) : -1;
+    const bool readable = found.file >= 0 && S_ISREG(found.status.st_mode) && !is_foreign_second_name(found);
+    const int fd = readable ? reopen(found, O_RDONLY) : -1;
     found.release();
     file.handle = fd;
     return fd >= 0;
@@ -368,7 +376,8 @@ class PosixFiles final : public Files {
     if (!may_write_file(found)) return unless_opened(OpenResult::refused, writing);
     writing.old_size = static_cast<std::uint64_t>(found.status.st_size);
     writing.old_file.handle = reopen(found, O_RDONLY);
-    if (!sticky_folder_forbids_replacing(found) && !keeps_its_other_names_in_place(found)) return OpenResult::opened;
+    const bool several_names = found.status.st_nlink > 1 && !is_foreign_second_name(found);
+    if (!sticky_folder_forbids_replacing(found) && !several_names) return OpenResult::opened;
     return unless_opened(in_place(found, writing), writing);
   }
 
@@ -473,6 +482,7 @@ class PosixFiles final : public Files {
 
   // Decided for good: a second try after a busy file goes straight here.
   OpenResult in_place(const Found& found, WritingFile& writing) {
+    if (is_foreign_second_name(found)) return OpenResult::refused;
     writing.in_place = true;
     return open_in_place(found, writing);
   }

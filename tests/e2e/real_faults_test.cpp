@@ -198,6 +198,12 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
          link(c, "shared/pod.real", "../secret", 1001), link(c, "app/pod.ini", "../shared/pod.real", unprivileged_id);
        },
        false, updating + "Error: cannot write pod.ini file\n", {{"secret", "victim's"}}, unprivileged_id},
+      {"a second name of another account's file, in a sticky folder",
+       [&](const std::string& c) {
+         chmod((c + "/app").c_str(), 01777), write_file(c + "/ledger", "ledger"), own(c + "/ledger", 1001, 0666);
+         std::remove((c + "/app/pod.ini").c_str()), ::link((c + "/ledger").c_str(), (c + "/app/pod.ini").c_str());
+       },
+       false, updating + "Error: cannot write pod.ini file\n", {{"ledger", "ledger"}}, 1001},
       {"another account's link in a tree it may change, for root",
        [&](const std::string& c) { link(c, "pods/5.ini", "../secret", 1001); },
        true, updating + cannot_write_list, {{"secret", "victim's"}, {"pods/2.ini", new_list}}, 0},
