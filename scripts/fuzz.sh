@@ -44,11 +44,11 @@ show_input() {
   fi
 }
 
-# target:longest input:runs in the fixed set, about 45 s in all on two idle cores.
+# target:longest input:runs in the fixed set, about 40 s in all on two idle cores.
 # The list installation runs twice, each time from the committed corpus alone:
 # short inputs for many executions, then inputs up to 200,000 bytes that start
 # from its line of 100,000 bytes.
-for run in install_list:4096:60000 install_list:200000:4000 name_order:4096:150000 arguments:4096:60000; do
+for run in install_list:4096:40000 install_list:200000:3000 name_order:4096:100000 arguments:4096:40000; do
   IFS=: read -r target max_len runs <<<"$run"
   if [ -z "$draw" ]; then
     options=(-seed=1 -runs="$runs" -reload=0 -use_cmp=0)
