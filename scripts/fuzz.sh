@@ -44,7 +44,7 @@ show_input() {
   fi
 }
 
-# target:longest input:runs in the fixed set, about 40 s in all on two idle cores.
+# target:longest input:runs in the fixed set, about 45 s in all on two idle cores.
 # The list installation runs twice, each time from the committed corpus alone:
 # short inputs for many executions, then inputs up to 200,000 bytes that start
 # from its line of 100,000 bytes.
