@@ -134,6 +134,7 @@ int start_and_watch(char* arguments[], int count, const std::string& how, WORD s
   if ((how == "own-station" && desktop == nullptr) ||
       !launch(arguments, count, how == "no-window" ? CREATE_NO_WINDOW : CREATE_NEW_CONSOLE, desktop, show, log,
               process)) {
+    std::printf("not started %lu\n", static_cast<unsigned long>(GetLastError()));
     return 2;
   }
   std::string seen = ended_or_waiting(process.hProcess, 5000);
@@ -162,6 +163,8 @@ int start_and_watch(char* arguments[], int count, const std::string& how, WORD s
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Each line out at once: a helper ended by the test's time limit still tells how far it came.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "hold" && (argc == 5 || argc == 6)) {
     const DWORD sharing = argc == 6 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
