@@ -25,14 +25,18 @@ using namespace std::chrono_literals;
 // (">log 2>&1"), /dev/null, or nowhere (">&-").
 enum class Output { terminal, log, null, closed };
 
-// The program on a terminal of its own. In the background, it runs in a
-// process group of its own below the session leader, which stays to keep
-// that group from being orphaned, and ends with the program's status, or 99
-// if the program is stopped. Under nohup, hang-ups are ignored.
+// The program as the session's leader, or as a shell's job: in a process
+// group of its own below the session leader, which stays as a shell does.
+enum class Job { none, foreground, background };
+
+// The program on a terminal of its own. As a job, the session leader ends
+// with the program's status; a job stopped in the background is killed (99),
+// one in the foreground continued as "fg" does, after the shell had the
+// terminal in its own mode. Under nohup, hang-ups are ignored.
 class TerminalRun {
  public:
   TerminalRun(const std::vector<std::string>& command, const std::string& directory, Output output,
-              bool in_background = false, bool nohup = false) {
+              Job job = Job::none, bool nohup = false) {
     if (openpty(&master_, &terminal_, nullptr, nullptr, nullptr) != 0) return;
     termios mode;
     tcgetattr(terminal_, &mode);
@@ -53,14 +57,22 @@ class TerminalRun {
       setenv("LANG", "C.UTF-8", 1);
       unsetenv("LC_ALL");
       unsetenv("LC_CTYPE");
-      if (in_background) {
+      if (job != Job::none) {
+        signal(SIGTTOU, SIG_IGN);  // to take the terminal back
         pid_t program = fork();
         if (program == 0) {
           setpgid(0, 0);
+          if (job == Job::foreground) tcsetpgrp(STDIN_FILENO, getpid());
+          signal(SIGTTOU, SIG_DFL);
           exec_in(directory, command);
         }
         int status = 0;
-        waitpid(program, &status, WUNTRACED);
+        while (waitpid(program, &status, WUNTRACED) == program && WIFSTOPPED(status) && job == Job::foreground) {
+          tcsetpgrp(STDIN_FILENO, getpgrp());
+          tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+          tcsetpgrp(STDIN_FILENO, program);
+          kill(program, SIGCONT);
+        }
         if (WIFSTOPPED(status)) kill(program, SIGKILL);
         _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 99);
       }
@@ -128,7 +140,10 @@ class TerminalRun {
     return log_;
   }
 
-  void signal_program(int number) { kill(child_, number); }
+  // To the terminal's foreground process group, as its keys would.
+  void signal_program(int number) {
+    if (const pid_t group = tcgetpgrp(master_); group > 1) kill(-group, number);
+  }
 
   // Input the program left unread on its terminal.
   std::string unread_input() {
@@ -203,7 +218,7 @@ class KeyWait : public ::testing::Test {
 // log holds it before the wait, and the wait ends with a key. A signal during
 // the wait ends the program as it would any other, and the terminal gets its
 // mode back; one ignored from the start, as a hang-up under nohup, changes
-// nothing.
+// nothing. Stopped (SIGTSTP) and continued, the wait goes on as it was.
 TEST_F(KeyWait, WaitsAfterAnErrorUntilAKeyArrives) {
   if (target_.wine) GTEST_SKIP() << "a Wine console at a terminal has no visible window: see WindowsConsoles";
   struct Case {
@@ -211,10 +226,12 @@ TEST_F(KeyWait, WaitsAfterAnErrorUntilAKeyArrives) {
     int signal = 0;
     bool nohup = false;
   } cases[] = {{Output::terminal}, {Output::log}, {Output::null}, {Output::closed},
-               {Output::terminal, SIGHUP, true}, {Output::terminal, SIGTERM}, {Output::terminal, SIGUSR1}};
+               {Output::terminal, SIGHUP, true}, {Output::terminal, SIGTERM}, {Output::terminal, SIGUSR1},
+               {Output::terminal, SIGTSTP}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << static_cast<int>(c.output) << " signal " << c.signal);
-    TerminalRun run(command({"/3", "{root}"}), directory_.path(), c.output, false, c.nohup);
+    const bool stops = c.signal == SIGTSTP;
+    TerminalRun run(command({"/3", "{root}"}), directory_.path(), c.output, stops ? Job::foreground : Job::none, c.nohup);
     ASSERT_TRUE(run.shows("Error: cannot open ini file", 1));
     const std::string logged = c.output == Output::log ? "Error: cannot open ini file\n" : "";
     EXPECT_EQ(run.logged(), logged);
@@ -223,7 +240,7 @@ TEST_F(KeyWait, WaitsAfterAnErrorUntilAKeyArrives) {
       run.signal_program(c.signal);
     }
     int status = 0;
-    if (c.signal && !c.nohup) {
+    if (c.signal && !c.nohup && !stops) {
       EXPECT_TRUE(run.ends_within(10s, status));
       EXPECT_EQ(status, -1);
       EXPECT_TRUE(run.mode_restored());
@@ -239,7 +256,7 @@ TEST_F(KeyWait, WaitsAfterAnErrorUntilAKeyArrives) {
 // not stopped for touching the terminal.
 TEST_F(KeyWait, ABackgroundRunDoesNotWait) {
   if (target_.wine) GTEST_SKIP() << "process groups are the native program's";
-  TerminalRun run(command({"/3", "{root}"}), directory_.path(), Output::terminal, true);
+  TerminalRun run(command({"/3", "{root}"}), directory_.path(), Output::terminal, Job::background);
   int status = -1;
   ASSERT_TRUE(run.ends_within(10s, status));
   EXPECT_EQ(status, 0);
@@ -278,7 +295,8 @@ TEST_F(KeyWait, WindowsConsoles) {
                                  path_for_program(target_, directory_.path() + "/pods")},
                                 directory_.path());
     const std::string lines = "\n" + replace_all(done.output, "\r", "");
-    SCOPED_TRACE(std::string(c.how) + " " + c.show + ":" + lines);
+    SCOPED_TRACE(std::string(c.how) + " " + c.show + ": " +
+                 (done.in_time ? "helper's status " + std::to_string(done.status) : "helper timed out") + lines);
     ASSERT_TRUE(done.in_time);
     for (const std::string& line : c.seen) EXPECT_NE(lines.find("\n" + line + (line == shown ? "" : "\n")), std::string::npos) << line;
     if (std::string(c.keys).find('x') != std::string::npos) {

@@ -174,6 +174,10 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
        [&](const std::string& c) { chmod((c + "/app/pod.ini").c_str(), 0444), chmod((c + "/pods/3.ini").c_str(), 0444); },
        true, updating + cannot_write_list + "Error: cannot write pod.ini file\n",
        {{"pods/3.ini", old_list}, {"pods/2.ini", new_list}, {"app/pod.ini", "earlier"}}, 0},
+      {"root's files of mode 0644, in folders that all may change",
+       [&](const std::string& c) { chmod((c + "/app/pod.ini").c_str(), 0644), chmod((c + "/pods/3.ini").c_str(), 0644); },
+       false, updating + cannot_write_list + "Error: cannot write pod.ini file\n",
+       {{"pods/3.ini", old_list}, {"pods/2.ini", new_list}, {"app/pod.ini", "earlier"}}, 0},
       {"folders that may not be changed, and no pod.ini",
        [&](const std::string& c) {
          std::remove((c + "/app/pod.ini").c_str());
@@ -411,6 +415,42 @@ TEST(SharedFiles, RunsWaitForFilesHeldForAMoment) {
     EXPECT_EQ(read_file(pod_ini), let_go_in_time ? "5\r\n" + list_3 : "earlier") << hold_ms;
     EXPECT_EQ(holder.get().status, 0);
   }
+  // Two runs at once install lists of different lengths into a pod.ini that
+  // is written in place: natively as a user who may not change its folder;
+  // under Wine, which can give no new file its mode 0600. The shorter, list
+  // 6, of many short lines, takes the longer to copy.
+  if (!target.wine && geteuid() != 0) GTEST_SKIP() << "needs root, to run as another user";
+  Target runner = target;
+  if (!target.wine) {
+    runner.program = directory.path() + "/quorvantis";
+    ASSERT_TRUE(std::filesystem::copy_file(target.program, runner.program));
+    chmod(directory.path().c_str(), 0755);
+  }
+  std::string installed[2];
+  for (int n : {0, 1}) {
+    const int lines = n == 0 ? 30000 : 40;
+    std::string list = installed[n] = std::to_string(lines) + "\r\n";
+    for (int i = 0; i < lines; ++i) {
+      const std::string pod = "0\\" + std::string(n * 50000, 'q') + std::to_string(i) + ".pod\r\n";
+      list += pod;
+      installed[n] += root + "\\" + pod;
+    }
+    write_file(pods + "/" + std::to_string(6 + n) + ".ini", list);
+  }
+  chmod(pod_ini.c_str(), target.wine ? 0600 : 0666);
+  struct stat before {}, after {};
+  ASSERT_EQ(stat(pod_ini.c_str(), &before), 0);
+  auto install = [&](const char* list) {
+    return run_command(program_command(runner, {list, root}), directory.path(), {.unprivileged = !target.wine}).output;
+  };
+  for (int round = 0; round < 15; ++round) {
+    write_file(pod_ini, "earlier");
+    auto other = std::async(std::launch::async, [&] { return install("/6"); });
+    EXPECT_EQ(install("/7") + other.get(), "") << round;
+    const std::string now = read_file(pod_ini).value_or("");
+    EXPECT_TRUE(now == installed[0] || now == installed[1]) << "round " << round << ": " << now.size() << " bytes";
+  }
+  EXPECT_TRUE(stat(pod_ini.c_str(), &after) == 0 && after.st_ino == before.st_ino) << "not written in place";
   for (const std::string& name : files_below(directory.path())) {
     EXPECT_EQ(name.find(".tmp"), std::string::npos) << "left behind: " << name;
   }

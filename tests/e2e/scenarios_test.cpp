@@ -32,6 +32,7 @@ struct Scenario {
   bool typed_at_cmd = false;    // the arguments as typed at cmd, which starts the program
   std::function<void(const Target&, const std::string& directory)> check = nullptr;  // after the run
   std::vector<std::string> launcher = {};  // the program started by this command
+  std::string root_folder = "";            // the root is this folder below "pods/"
 };
 
 const std::string usage =
@@ -108,6 +109,7 @@ std::vector<Scenario> scenarios() {
        1},
       {"/E: a clean run ends with status 0", numbered_lists(), {"/E", "/3", "{root}"}, "", {{"pod.ini", "3\r\n"}}, 0},
       {"/e with a usage request alone", {}, {"/?", "/e"}, usage, {{"pod.ini", absent}}, 0},
+      {"a root that begins with /e", {}, {"/3", "/efs/pods"}, no_ini, {{"pod.ini", absent}}, 0},
       {"/e after a failing update and a usage request", {}, {"/u", "/?", "/e"}, updating + seven_not_found + usage,
        {{"pod.ini", absent}}, 1},
       {"road of one run",
@@ -342,6 +344,10 @@ std::vector<Scenario> scenarios() {
            told("not written", "5") + told("written, 60 pods, 60 common", "67") + no_ini +
            "list 5 not read, chosen by argument \"/5\": {root}\\5.ini\npod.ini not written: {here}\n",
        {{"pods/5.ini", absent}, {"pod.ini", absent}}},
+      // Code page 1252 holds "Été": the Windows program is handed the root in it.
+      {"a root with letters outside ASCII", road, {"/u", "/2", "{root}"}, updating,
+       {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
+       0, Only::both, nullptr, 0, false, nullptr, {}, "\xc3\x89t\xc3\xa9"},
       {"read-only pod.ini",
        with(numbered_lists(), {{"pod.ini", "earlier"}}),
        {"/3", "{root}"},
@@ -350,6 +356,15 @@ std::vector<Scenario> scenarios() {
        0, Only::windows,
        attrib({{"+r", "pod.ini"}})},
   };
+}
+
+// Text as the program holds it: under Wine, in code page 1252, which has
+// each letter of Latin-1 from U+00C0 on, two bytes in UTF-8, as one byte.
+std::string in_code_page(const Target& target, std::string text) {
+  for (std::size_t at = text.find('\xc3'); target.wine && at != std::string::npos; at = text.find('\xc3', at + 1)) {
+    text.replace(at, 2, 1, static_cast<char>(0xc0 | (text[at + 1] & 0x3f)));
+  }
+  return text;
 }
 
 int today() {
@@ -373,6 +388,7 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     std::string pods = "pods/";
     const std::size_t shortest = path_for_program(target, directory.path() + "/pods/").size() + 2;
     if (scenario.root_length) pods += std::string(scenario.root_length - shortest + 1, 'r') + "/";
+    if (!scenario.root_folder.empty()) pods += scenario.root_folder + "/";
     auto at = [&](const std::string& name) {
       return directory.path() + "/" + (name.rfind("pods/", 0) == 0 ? pods + name.substr(5) : name);
     };
@@ -412,7 +428,7 @@ TEST(Scenarios, EachRunGivesItsOutputAndFiles) {
     EXPECT_EQ(run.status, scenario.status);
     EXPECT_EQ(run.output, fill_in(scenario.output));
     for (const auto& [name, contents] : scenario.expected) {
-      std::optional<std::string> wanted = contents ? std::optional(fill_in(*contents)) : absent;
+      std::optional<std::string> wanted = contents ? std::optional(in_code_page(target, fill_in(*contents))) : absent;
       EXPECT_EQ(read_file(at(name)), wanted) << name;
     }
     if (scenario.check) scenario.check(target, directory.path());

@@ -11,8 +11,9 @@
 //     "own-station", in a window station of its own that is never shown, as
 //     Task Scheduler does for a task that runs whether its user is logged on
 //     or not. Standard output and error go to the file <output>, or to the
-//     console for "-". Where the program has not ended within 5 s, presses <keys> at its
-//     console one by one ("shift", a letter, or "kill" to end the program).
+//     console for "-". Where the program has not ended within 5 s (30 s with
+//     no <keys>), presses <keys> at its console one by one ("shift", a
+//     letter, or "kill" to end the program).
 //     Tells what it saw, a line each: "ended <status>" when the program ended
 //     by itself; else "screen <the console's first lines>", then
 //     "<key> waiting" or "<key> ended <status>" after each key, and
@@ -73,12 +74,24 @@ bool launch(char* arguments[], int count, DWORD flags, const char* desktop, WORD
                         &startup, &process) != 0;
 }
 
+template <typename Function>
+Function user32(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(LoadLibraryA("user32.dll"), name)));
+}
+
+// user32 only here: a helper that never loads it never joins the interactive
+// desktop, and so never waits on the program that manages it.
 const char* make_own_station() {
-  HWINSTA station = CreateWindowStationA("quorvantis-test", 0, WINSTA_ALL_ACCESS, nullptr);
-  HWINSTA own = GetProcessWindowStation();
-  if (station == nullptr || !SetProcessWindowStation(station)) return nullptr;
-  HDESK desktop = CreateDesktopA("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-  SetProcessWindowStation(own);
+  auto create_station = user32<decltype(&CreateWindowStationA)>("CreateWindowStationA");
+  auto get_station = user32<decltype(&GetProcessWindowStation)>("GetProcessWindowStation");
+  auto set_station = user32<decltype(&SetProcessWindowStation)>("SetProcessWindowStation");
+  auto create_desktop = user32<decltype(&CreateDesktopA)>("CreateDesktopA");
+  if (!create_station || !get_station || !set_station || !create_desktop) return nullptr;
+  HWINSTA station = create_station("quorvantis-test", 0, WINSTA_ALL_ACCESS, nullptr);
+  HWINSTA own = get_station();
+  if (station == nullptr || !set_station(station)) return nullptr;
+  HDESK desktop = create_desktop("Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  set_station(own);
   return desktop != nullptr ? "quorvantis-test\\Default" : nullptr;
 }
 
@@ -134,9 +147,10 @@ int start_and_watch(char* arguments[], int count, const std::string& how, WORD s
   if ((how == "own-station" && desktop == nullptr) ||
       !launch(arguments, count, how == "no-window" ? CREATE_NO_WINDOW : CREATE_NEW_CONSOLE, desktop, show, log,
               process)) {
+    std::printf("not started %lu\n", static_cast<unsigned long>(GetLastError()));
     return 2;
   }
-  std::string seen = ended_or_waiting(process.hProcess, 5000);
+  std::string seen = ended_or_waiting(process.hProcess, keys.empty() ? 30000 : 5000);
   if (seen != "waiting") {
     std::printf("%s\n", seen.c_str());
     return 0;
@@ -162,6 +176,8 @@ int start_and_watch(char* arguments[], int count, const std::string& how, WORD s
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // Each line out at once: a helper ended by the test's time limit still tells how far it came.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "hold" && (argc == 5 || argc == 6)) {
     const DWORD sharing = argc == 6 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
