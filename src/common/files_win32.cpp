@@ -103,10 +103,10 @@ bool is_regular_file(HANDLE file, FILE_STANDARD_INFO& standard) {
          GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) && !standard.Directory;
 }
 
-// Whether this user may open the file for `access`; a file another program
-// holds may be later.
-DWORD may_open(HANDLE file, DWORD access) {
-  HANDLE opened = ReOpenFile(file, access, share_all, 0);
+// Whether this user may open the file for `access`, sharing `sharing`; a file
+// another program holds may be later.
+DWORD may_open(HANDLE file, DWORD access, DWORD sharing = share_all) {
+  HANDLE opened = ReOpenFile(file, access, sharing, 0);
   if (opened == INVALID_HANDLE_VALUE) return GetLastError();
   CloseHandle(opened);
   return ERROR_SUCCESS;
@@ -243,10 +243,12 @@ class Win32Files final : public Files {
       return ended(writing, OpenResult::refused);
     }
     // The rights a plain open for writing needs, and replacing it the right to
-    // delete it. A file that another program holds is only busy.
+    // delete it. A file that another program holds is only busy, unless it
+    // holds it without sharing its deletion alone: that file is written in place.
     DWORD error = may_open(file, GENERIC_WRITE | DELETE);
     const bool may_replace = error == ERROR_SUCCESS;
     if (error == ERROR_ACCESS_DENIED) error = may_open(file, GENERIC_WRITE);
+    if (error == ERROR_SHARING_VIOLATION) error = may_open(file, GENERIC_WRITE, FILE_SHARE_READ);
     if (error != ERROR_SUCCESS) return ended(writing, failure(error));
     writing.old_file.handle = number_of(ReOpenFile(file, GENERIC_READ, share_all, 0));
     writing.old_size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
