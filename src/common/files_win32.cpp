@@ -75,16 +75,32 @@ HANDLE open_to_judge(const std::wstring& name, DWORD flags) {
   return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+bool is_reparse_point(HANDLE file) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 // The file a name reaches, through a link where it is one, and only where
 // the link's owner may lead there. A name that is no link is opened once,
 // and that handle is the file.
 HANDLE open_target(const std::wstring& name, bool& is_link) {
   HANDLE link = open_to_judge(name, FILE_FLAG_OPEN_REPARSE_POINT);
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  is_link = link != INVALID_HANDLE_VALUE && GetFileType(link) == FILE_TYPE_DISK &&
-            GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag) &&
-            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  is_link = is_reparse_point(link);
   if (!is_link) return link;
+  CloseHandle(link);
+  // The link is held without sharing its deletion until its file is open, so
+  // that no other link can be renamed to its name meanwhile. One that was
+  // changed already, or that another program holds, is busy.
+  link = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (!is_reparse_point(link)) {
+    const DWORD error = link == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SHARING_VIOLATION;
+    if (link != INVALID_HANDLE_VALUE) CloseHandle(link);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE file = open_to_judge(name, 0);
   if (file != INVALID_HANDLE_VALUE && !may_follow(link, file)) {
     CloseHandle(file);
