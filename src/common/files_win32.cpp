@@ -140,19 +140,22 @@ std::wstring folder_of(const std::wstring& path, std::wstring& name) {
 
 // The target's folder, held while the target is written, and the target's
 // full name there, "\\?\" and all where the file system tells. `found`, the
-// path the target was found at, must lie in that folder still.
-bool hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
+// path the target was found at, must lie in that folder still. Held without
+// sharing its deletion, the folder can be neither renamed nor removed, and so
+// nothing else takes its path meanwhile; a folder that another program holds
+// so is busy.
+OpenResult hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
   std::wstring name;
   const std::wstring folder_path = folder_of(found, name);
-  if (folder_path.empty() || name.empty()) return false;
-  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
+  if (folder_path.empty() || name.empty()) return OpenResult::refused;
+  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return failure(GetLastError());
   writing.folder = number_of(folder);
   const std::wstring held = final_path(folder);
   const std::wstring target = held.empty() ? found : joined(held, name);
   writing.target = utf8_from_wide(target);
-  return !check || same_path(target, found);
+  return !check || same_path(target, found) ? OpenResult::opened : OpenResult::refused;
 }
 
 // Sixteen bits a name from the system's random numbers, so that another
@@ -246,7 +249,7 @@ class Win32Files final : public Files {
       const DWORD error = GetLastError();
       // A link to nothing is not replaced by a file of its own.
       if (error != ERROR_FILE_NOT_FOUND || is_link) return failure(error);
-      return hold_folder(full_path(name), false, writing) ? OpenResult::opened : ended(writing, OpenResult::refused);
+      return ended(writing, hold_folder(full_path(name), false, writing));
     }
     writing.judged = number_of(file);
     writing.exists = true;
@@ -272,9 +275,8 @@ class Win32Files final : public Files {
     // A link whose file cannot be named is written through in place rather
     // than replaced by a file of its own.
     if (found.empty() && is_link) return ended(writing, open_in_place(writing));
-    if (!hold_folder(found.empty() ? full_path(name) : found, !found.empty(), writing)) {
-      return ended(writing, OpenResult::refused);
-    }
+    const OpenResult held = hold_folder(found.empty() ? full_path(name) : found, !found.empty(), writing);
+    if (held != OpenResult::opened) return ended(writing, held);
     // A file of several names is rewritten in place, so that every name gets
     // the new contents, but only where no other account may add names to its
     // folder: elsewhere, one could have given someone else's file this name
