@@ -280,8 +280,10 @@ class Win32Files final : public Files {
     // A file of several names is rewritten in place, so that every name gets
     // the new contents, but only where no other account may add names to its
     // folder: elsewhere, one could have given someone else's file this name
-    // to have it rewritten.
-    if (!may_replace || (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
+    // to have it rewritten. An encrypted file too: a new one would take its
+    // encryption from the folder, and not the keys of the old one's users.
+    if (!may_replace || (information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
+        (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
       return ended(writing, open_in_place(writing));
     }
     return OpenResult::opened;
