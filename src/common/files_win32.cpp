@@ -326,7 +326,10 @@ class Win32Files final : public Files {
 
   // Grows the space on the disk only: a smaller allocation would cut the
   // file, and the length stays as it is. Where the file system cannot
-  // reserve (Wine answers 120), the writes find out.
+  // reserve (Wine answers 120, redirectors and other file systems 1 or 50),
+  // the writes find out. 87 also answers a size past the file system's
+  // largest file, which is never asked for: the writer asks for 64 MiB at
+  // most, or for the old file's own length.
   bool reserve(FileHandle file, std::uint64_t size) override {
     FILE_STANDARD_INFO standard{};
     if (!GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &standard, sizeof standard)) return false;
@@ -335,7 +338,8 @@ class Win32Files final : public Files {
     allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
     if (SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation, sizeof allocation)) return true;
     const DWORD error = GetLastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED ||
+           error == ERROR_INVALID_FUNCTION;
   }
 
   // Fails while another program has the file mapped into memory.
