@@ -75,6 +75,17 @@ HANDLE open_to_judge(const std::wstring& name, DWORD flags) {
   return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+// Held so that it can be neither renamed nor removed while held: shared for
+// reading and writing but not deletion, and with the right to read it, since
+// the sharing of an open for attributes alone binds nobody. Where this user
+// may not read it, it is opened for attributes alone, and so not held.
+HANDLE open_held(const std::wstring& name, DWORD flags) {
+  HANDLE held = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, flags, nullptr);
+  if (held != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return held;
+  return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
 bool is_reparse_point(HANDLE file) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   return file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
@@ -90,11 +101,10 @@ HANDLE open_target(const std::wstring& name, bool& is_link) {
   is_link = is_reparse_point(link);
   if (!is_link) return link;
   CloseHandle(link);
-  // The link is held without sharing its deletion until its file is open, so
-  // that no other link can be renamed to its name meanwhile. One that was
-  // changed already, or that another program holds, is busy.
-  link = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // The link is held until its file is open, so that no other link can be
+  // renamed to its name meanwhile. One that was changed already, or that
+  // another program holds, is busy.
+  link = open_held(name, FILE_FLAG_OPEN_REPARSE_POINT);
   if (!is_reparse_point(link)) {
     const DWORD error = link == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SHARING_VIOLATION;
     if (link != INVALID_HANDLE_VALUE) CloseHandle(link);
@@ -140,16 +150,14 @@ std::wstring folder_of(const std::wstring& path, std::wstring& name) {
 
 // The target's folder, held while the target is written, and the target's
 // full name there, "\\?\" and all where the file system tells. `found`, the
-// path the target was found at, must lie in that folder still. Held without
-// sharing its deletion, the folder can be neither renamed nor removed, and so
-// nothing else takes its path meanwhile; a folder that another program holds
-// so is busy.
+// path the target was found at, must lie in that folder still. The folder is
+// held, so that nothing else takes its path meanwhile; one that another
+// program holds is busy.
 OpenResult hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
   std::wstring name;
   const std::wstring folder_path = folder_of(found, name);
   if (folder_path.empty() || name.empty()) return OpenResult::refused;
-  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  HANDLE folder = open_held(folder_path, FILE_FLAG_BACKUP_SEMANTICS);
   if (folder == INVALID_HANDLE_VALUE) return failure(GetLastError());
   writing.folder = number_of(folder);
   const std::wstring held = final_path(folder);
