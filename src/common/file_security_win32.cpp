@@ -12,6 +12,11 @@ class Reopened {
  public:
   Reopened(HANDLE file, DWORD access, DWORD flags = 0)
       : handle_(ReOpenFile(file, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, flags)) {}
+  // For `access`, and where this user may not have that, for `fewer`.
+  Reopened(HANDLE file, DWORD access, DWORD fewer, bool& all) : Reopened(file, access) {
+    all = is_open();
+    if (!all) handle_ = Reopened(file, fewer).release();
+  }
   Reopened(const Reopened&) = delete;
   Reopened& operator=(const Reopened&) = delete;
   ~Reopened() {
@@ -21,6 +26,12 @@ class Reopened {
   HANDLE get() const { return handle_; }
 
  private:
+  HANDLE release() {
+    HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
+
   HANDLE handle_;
 };
 
@@ -151,7 +162,11 @@ bool read_process_user(HANDLE token, ProcessUser& user) {
 bool carry_security_over(HANDLE old_file, HANDLE new_file) {
   Security old_security;
   Security new_security;
-  const Reopened new_permissions(new_file, READ_CONTROL | WRITE_DAC);
+  // Opened for the owner too before the permissions change, which may take
+  // that right away.
+  bool may_give_away = false;
+  const Reopened new_permissions(new_file, READ_CONTROL | WRITE_DAC | WRITE_OWNER, READ_CONTROL | WRITE_DAC,
+                                 may_give_away);
   if (!old_security.read(Reopened(old_file, READ_CONTROL)) || !new_security.read(new_permissions)) return false;
   // Where the folder gives a new file more than the old file allows, the new
   // file is not used, not even for the moment until its permissions are set:
@@ -174,10 +189,10 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file) {
     return true;
   }
   // Where this user may not give the file away, the old file is written in place instead.
-  const Reopened new_owner(new_file, WRITE_OWNER);
-  return new_owner.is_open() &&
-         SetSecurityInfo(new_owner.get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION,
-                         old_security.owner, old_security.group, nullptr, nullptr) == ERROR_SUCCESS;
+  return may_give_away &&
+         SetSecurityInfo(new_permissions.get(), SE_FILE_OBJECT,
+                         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, old_security.owner,
+                         old_security.group, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool only_trusted_may_add(HANDLE folder, HANDLE file) {

@@ -75,16 +75,42 @@ HANDLE open_to_judge(const std::wstring& name, DWORD flags) {
   return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+// Held so that it can be neither renamed nor removed while held: shared for
+// reading and writing but not deletion, and with the right to read it, since
+// the sharing of an open for attributes alone binds nobody. Where this user
+// may not read it, it is opened for attributes alone, and so not held.
+HANDLE open_held(const std::wstring& name, DWORD flags) {
+  HANDLE held = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES | FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_EXISTING, flags, nullptr);
+  if (held != INVALID_HANDLE_VALUE || GetLastError() != ERROR_ACCESS_DENIED) return held;
+  return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
+}
+
+bool is_reparse_point(HANDLE file) {
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  return file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
+         GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 // The file a name reaches, through a link where it is one, and only where
 // the link's owner may lead there. A name that is no link is opened once,
 // and that handle is the file.
 HANDLE open_target(const std::wstring& name, bool& is_link) {
   HANDLE link = open_to_judge(name, FILE_FLAG_OPEN_REPARSE_POINT);
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  is_link = link != INVALID_HANDLE_VALUE && GetFileType(link) == FILE_TYPE_DISK &&
-            GetFileInformationByHandleEx(link, FileAttributeTagInfo, &tag, sizeof tag) &&
-            (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  is_link = is_reparse_point(link);
   if (!is_link) return link;
+  CloseHandle(link);
+  // The link is held until its file is open, so that no other link can be
+  // renamed to its name meanwhile. One that was changed already, or that
+  // another program holds, is busy.
+  link = open_held(name, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (!is_reparse_point(link)) {
+    const DWORD error = link == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SHARING_VIOLATION;
+    if (link != INVALID_HANDLE_VALUE) CloseHandle(link);
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
   HANDLE file = open_to_judge(name, 0);
   if (file != INVALID_HANDLE_VALUE && !may_follow(link, file)) {
     CloseHandle(file);
@@ -103,10 +129,10 @@ bool is_regular_file(HANDLE file, FILE_STANDARD_INFO& standard) {
          GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof standard) && !standard.Directory;
 }
 
-// Whether this user may open the file for `access`; a file another program
-// holds may be later.
-DWORD may_open(HANDLE file, DWORD access) {
-  HANDLE opened = ReOpenFile(file, access, share_all, 0);
+// Whether this user may open the file for `access`, sharing `sharing`; a file
+// another program holds may be later.
+DWORD may_open(HANDLE file, DWORD access, DWORD sharing = share_all) {
+  HANDLE opened = ReOpenFile(file, access, sharing, 0);
   if (opened == INVALID_HANDLE_VALUE) return GetLastError();
   CloseHandle(opened);
   return ERROR_SUCCESS;
@@ -124,19 +150,20 @@ std::wstring folder_of(const std::wstring& path, std::wstring& name) {
 
 // The target's folder, held while the target is written, and the target's
 // full name there, "\\?\" and all where the file system tells. `found`, the
-// path the target was found at, must lie in that folder still.
-bool hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
+// path the target was found at, must lie in that folder still. The folder is
+// held, so that nothing else takes its path meanwhile; one that another
+// program holds is busy.
+OpenResult hold_folder(const std::wstring& found, bool check, WritingFile& writing) {
   std::wstring name;
   const std::wstring folder_path = folder_of(found, name);
-  if (folder_path.empty() || name.empty()) return false;
-  HANDLE folder = CreateFileW(folder_path.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return false;
+  if (folder_path.empty() || name.empty()) return OpenResult::refused;
+  HANDLE folder = open_held(folder_path, FILE_FLAG_BACKUP_SEMANTICS);
+  if (folder == INVALID_HANDLE_VALUE) return failure(GetLastError());
   writing.folder = number_of(folder);
   const std::wstring held = final_path(folder);
   const std::wstring target = held.empty() ? found : joined(held, name);
   writing.target = utf8_from_wide(target);
-  return !check || same_path(target, found);
+  return !check || same_path(target, found) ? OpenResult::opened : OpenResult::refused;
 }
 
 // Sixteen bits a name from the system's random numbers, so that another
@@ -230,7 +257,7 @@ class Win32Files final : public Files {
       const DWORD error = GetLastError();
       // A link to nothing is not replaced by a file of its own.
       if (error != ERROR_FILE_NOT_FOUND || is_link) return failure(error);
-      return hold_folder(full_path(name), false, writing) ? OpenResult::opened : ended(writing, OpenResult::refused);
+      return ended(writing, hold_folder(full_path(name), false, writing));
     }
     writing.judged = number_of(file);
     writing.exists = true;
@@ -243,10 +270,12 @@ class Win32Files final : public Files {
       return ended(writing, OpenResult::refused);
     }
     // The rights a plain open for writing needs, and replacing it the right to
-    // delete it. A file that another program holds is only busy.
+    // delete it. A file that another program holds is only busy, unless it
+    // holds it without sharing its deletion alone: that file is written in place.
     DWORD error = may_open(file, GENERIC_WRITE | DELETE);
     const bool may_replace = error == ERROR_SUCCESS;
     if (error == ERROR_ACCESS_DENIED) error = may_open(file, GENERIC_WRITE);
+    if (error == ERROR_SHARING_VIOLATION) error = may_open(file, GENERIC_WRITE, FILE_SHARE_READ);
     if (error != ERROR_SUCCESS) return ended(writing, failure(error));
     writing.old_file.handle = number_of(ReOpenFile(file, GENERIC_READ, share_all, 0));
     writing.old_size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
@@ -254,14 +283,15 @@ class Win32Files final : public Files {
     // A link whose file cannot be named is written through in place rather
     // than replaced by a file of its own.
     if (found.empty() && is_link) return ended(writing, open_in_place(writing));
-    if (!hold_folder(found.empty() ? full_path(name) : found, !found.empty(), writing)) {
-      return ended(writing, OpenResult::refused);
-    }
+    const OpenResult held = hold_folder(found.empty() ? full_path(name) : found, !found.empty(), writing);
+    if (held != OpenResult::opened) return ended(writing, held);
     // A file of several names is rewritten in place, so that every name gets
     // the new contents, but only where no other account may add names to its
     // folder: elsewhere, one could have given someone else's file this name
-    // to have it rewritten.
-    if (!may_replace || (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
+    // to have it rewritten. An encrypted file too: a new one would take its
+    // encryption from the folder, and not the keys of the old one's users.
+    if (!may_replace || (information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
+        (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
       return ended(writing, open_in_place(writing));
     }
     return OpenResult::opened;
@@ -304,7 +334,10 @@ class Win32Files final : public Files {
 
   // Grows the space on the disk only: a smaller allocation would cut the
   // file, and the length stays as it is. Where the file system cannot
-  // reserve (Wine answers 120), the writes find out.
+  // reserve (Wine answers 120, redirectors and other file systems 1 or 50),
+  // the writes find out. 87 also answers a size past the file system's
+  // largest file, which is never asked for: the writer asks for 64 MiB at
+  // most, or for the old file's own length.
   bool reserve(FileHandle file, std::uint64_t size) override {
     FILE_STANDARD_INFO standard{};
     if (!GetFileInformationByHandleEx(handle_of(file), FileStandardInfo, &standard, sizeof standard)) return false;
@@ -313,7 +346,8 @@ class Win32Files final : public Files {
     allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(size);
     if (SetFileInformationByHandle(handle_of(file), FileAllocationInfo, &allocation, sizeof allocation)) return true;
     const DWORD error = GetLastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED;
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_PARAMETER || error == ERROR_CALL_NOT_IMPLEMENTED ||
+           error == ERROR_INVALID_FUNCTION;
   }
 
   // Fails while another program has the file mapped into memory.

@@ -1,9 +1,9 @@
 // What the tests need of a second Windows program, run under Wine beside the
 // program under test:
-//   hold <file> <milliseconds> <marker> [read-only]
+//   hold <file> <milliseconds> <marker> [sharing]
 //     holds <file> open, shared for reading, writing and deletion as a virus
-//     scanner or indexer would, or for reading alone; creates <marker> once it
-//     does, and lets go after <milliseconds>.
+//     scanner or indexer would, or as <sharing> says (FILE_SHARE_ bits);
+//     creates <marker> once it does, and lets go after <milliseconds>.
 //   start <how> <show> <output> <keys> <program> <argument>...
 //     starts the program as Windows may start it: "console", with a console
 //     window of its own, shown as <show> (STARTUPINFO's wShowWindow);
@@ -180,7 +180,8 @@ int main(int argc, char* argv[]) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "hold" && (argc == 5 || argc == 6)) {
-    const DWORD sharing = argc == 6 ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const DWORD sharing =
+        argc == 6 ? std::strtoul(argv[5], nullptr, 10) : FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     return hold(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10)), argv[4], sharing);
   }
   if (mode == "start" && argc > 6) {
