@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/arguments.h"
 #include "common/console.h"
 #include "common/error_report.h"
 #include "common/files.h"
@@ -12,12 +13,6 @@
 #include "update/update_lists.h"
 
 namespace {
-
-// A slash and the letter, in either case.
-bool is_letter_option(const std::string& argument, char lower_case) {
-  const char upper_case = static_cast<char>(lower_case - 'a' + 'A');
-  return argument.size() == 2 && argument[0] == '/' && (argument[1] == lower_case || argument[1] == upper_case);
-}
 
 void write_usage(Console& console) {
   console.write(messages::usage_line_1);

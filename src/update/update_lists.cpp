@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/arguments.h"
 #include "common/console.h"
 #include "common/error_report.h"
 #include "common/messages.h"
@@ -61,9 +62,7 @@ void tell_list_file(Platform& platform, std::string_view failure, FileWrite outc
 
 }  // namespace
 
-bool is_update_option(const std::string& argument) {
-  return argument.size() == 2 && argument[0] == '/' && (argument[1] == 'u' || argument[1] == 'U');
-}
+bool is_update_option(const std::string& argument) { return is_letter_option(argument, 'u'); }
 
 void update_all_lists(Platform& platform, const std::string& root) {
   platform.console.write(messages::updating);
