@@ -1,8 +1,8 @@
-#include "common/redirection_guard_win32.h"
+#include "common/win32/redirection_guard.h"
 
 #include <windows.h>
 
-#include "common/file_security_win32.h"
+#include "common/win32/file_security.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "common/key_wait_posix.h"
+#include "common/posix/key_wait.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/file_security_win32.h"
+#include "common/win32/file_security.h"
 #include "common/files.h"
 #include "common/paths.h"
-#include "common/redirection_guard_win32.h"
-#include "common/wide_text_win32.h"
+#include "common/win32/redirection_guard.h"
+#include "common/win32/wide_text.h"
 
 namespace {
 

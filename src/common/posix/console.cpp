@@ -8,7 +8,7 @@
 
 #include "common/console.h"
 #include "common/console_output.h"
-#include "common/key_wait_posix.h"
+#include "common/posix/key_wait.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "common/wide_text_win32.h"
+#include "common/win32/wide_text.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "common/file_security_win32.h"
+#include "common/win32/file_security.h"
 
 #include <aclapi.h>
 

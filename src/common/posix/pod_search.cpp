@@ -4,7 +4,7 @@
 
 #include <cerrno>
 
-#include "common/native_path_posix.h"
+#include "common/posix/native_path.h"
 #include "common/pod_search.h"
 
 namespace {

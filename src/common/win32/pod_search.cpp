@@ -2,7 +2,7 @@
 
 #include "common/paths.h"
 #include "common/pod_search.h"
-#include "common/wide_text_win32.h"
+#include "common/win32/wide_text.h"
 
 namespace {
 

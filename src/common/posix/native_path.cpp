@@ -1,4 +1,4 @@
-#include "common/native_path_posix.h"
+#include "common/posix/native_path.h"
 
 std::string native_path(const std::string& path) {
   std::string native = path;

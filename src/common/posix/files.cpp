@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "common/files.h"
-#include "common/native_path_posix.h"
+#include "common/posix/native_path.h"
 #include "common/paths.h"
 
 namespace {
