@@ -1,0 +1,191 @@
+#include "common/posix/look_up.h"
+
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <vector>
+
+#include "common/posix/descriptors.h"
+#include "common/posix/native_path.h"
+
+namespace posix {
+
+void Found::release() {
+  close_if_open(file);
+  close_if_open(folder);
+  file = folder = -1;
+}
+
+namespace {
+
+// A symbolic link is followed only where its owner may lead there: it is this
+// user's, root's, or its owner owns what it names directly (the next link, or
+// the file; for a link to nothing, the folder the file would be made in). In
+// a sticky folder that all may write (/tmp), it must also be this user's or
+// the folder owner's, as the kernel's protected_symlinks rule has it, whatever
+// this machine's setting.
+bool may_follow(const struct stat& link, const struct stat& folder, uid_t owner_of_named) {
+  constexpr mode_t shared = S_ISVTX | S_IWOTH;
+  if ((folder.st_mode & shared) == shared && link.st_uid != user() && link.st_uid != folder.st_uid) return false;
+  return link.st_uid == user() || link.st_uid == 0 || link.st_uid == owner_of_named;
+}
+
+bool read_link(int link, std::string& text) {
+  text.assign(PATH_MAX, '\0');
+  const ssize_t length = readlinkat(link, "", text.data(), text.size());
+  if (length <= 0 || static_cast<std::size_t>(length) >= text.size()) return false;
+  text.resize(static_cast<std::size_t>(length));
+  return true;
+}
+
+int open_path(int folder, const char* name, int flags = 0) {
+  return openat(folder, name, O_PATH | O_NOFOLLOW | O_CLOEXEC | flags);
+}
+
+// Looks a path up one name at a time, judging every link it meets.
+class LinkWalk {
+ public:
+  // False where a name on the way is missing, a link is refused, or links
+  // lead round in circles. A missing last name is found as missing, in the
+  // folder that would hold it.
+  bool look_up(int start, const std::string& path, bool follow_last, Found& found) {
+    std::vector<std::string> names;
+    for (std::size_t begin = 0; begin <= path.size();) {
+      std::size_t end = std::min(path.find('/', begin), path.size());
+      std::string name = path.substr(begin, end - begin);
+      if (!name.empty() && name != ".") names.push_back(name);
+      begin = end + 1;
+    }
+    if (names.empty()) return false;
+    int folder = path[0] == '/' ? open_path(AT_FDCWD, "/") : open_path(start, ".");
+    for (std::size_t i = 0; folder >= 0 && i < names.size(); ++i) {
+      const bool last = i + 1 == names.size();
+      Found here;
+      here.folder = folder;
+      here.name = names[i];
+      here.file = open_path(folder, names[i].c_str());
+      const bool missing = here.file < 0 && errno == ENOENT;
+      if ((here.file < 0 && !(last && missing)) || fstat(folder, &here.folder_status) != 0 ||
+          (here.file >= 0 && fstat(here.file, &here.status) != 0) || ((!last || follow_last) && !follow_links(here))) {
+        here.release();
+        return false;
+      }
+      if (last) {
+        found = here;
+        return true;
+      }
+      close_if_open(here.folder);
+      folder = here.file;
+      if (folder < 0 || !S_ISDIR(here.status.st_mode)) break;
+    }
+    close_if_open(folder);
+    return false;
+  }
+
+ private:
+  // Replaces a link by what it names, again and again, while that is a link.
+  bool follow_links(Found& here) {
+    while (here.file >= 0 && S_ISLNK(here.status.st_mode)) {
+      std::string text;
+      Found named;
+      if (--links_left_ < 0 || !read_link(here.file, text) || !look_up(here.folder, text, false, named)) return false;
+      const uid_t owner = named.file >= 0 ? named.status.st_uid : named.folder_status.st_uid;
+      if (!may_follow(here.status, here.folder_status, owner)) {
+        named.release();
+        return false;
+      }
+      here.release();
+      here = named;
+    }
+    return true;
+  }
+
+  int links_left_ = 40;  // as the kernel's own limit
+};
+
+// Nobody but this user, root and the file's owner may change the file's
+// folder, so nobody else can have put a second name of some other file there.
+bool only_trusted_accounts_change_folder(const Found& found) {
+  const uid_t owner = found.folder_status.st_uid;
+  return (found.folder_status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+         (owner == user() || owner == 0 || owner == found.status.st_uid);
+}
+
+}  // namespace
+
+// The common case, in one call for the folder: no link on the way at all.
+// Anything else takes the walk.
+bool look_up(const std::string& path, bool follow_last, Found& found) {
+  const std::string native = native_path(path);
+  const std::size_t slash = native.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : native.substr(0, slash);
+  found.name = native.substr(slash == std::string::npos ? 0 : slash + 1);
+  // Readable where it may be, to ask its flags and sync it.
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  found.folder = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how));
+  if (found.folder < 0 && errno == EACCES) {
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    found.folder = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, folder.c_str(), &how, sizeof how));
+  }
+  if (found.folder >= 0 && !found.name.empty() && found.name != "." && found.name != ".." &&
+      fstat(found.folder, &found.folder_status) == 0) {
+    found.file = open_path(found.folder, found.name.c_str());
+    if ((found.file < 0 && errno == ENOENT) ||
+        (found.file >= 0 && fstat(found.file, &found.status) == 0 && !S_ISLNK(found.status.st_mode))) {
+      return true;
+    }
+  }
+  found.release();
+  if (!LinkWalk().look_up(AT_FDCWD, native, follow_last, found)) return false;
+  const int readable = openat(found.folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (readable >= 0) {
+    ::close(found.folder);
+    found.folder = readable;
+  }
+  return true;
+}
+
+// Opens the file found for reading or writing. Where /proc is missing, by its
+// name in its folder once more, taken only where it is still the same file.
+int reopen(const Found& found, int flags) {
+  int fd = open(through_descriptor(found.file).c_str(), flags | O_CLOEXEC | O_NOCTTY);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = openat(found.folder, found.name.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW | O_NONBLOCK);
+  struct stat now;
+  if (fd >= 0 && (fstat(fd, &now) != 0 || now.st_dev != found.status.st_dev || now.st_ino != found.status.st_ino)) {
+    ::close(fd);
+    errno = ESTALE;
+    return -1;
+  }
+  return fd;
+}
+
+bool may_write_file(const Found& found) {
+  if (!S_ISREG(found.status.st_mode) || (found.status.st_mode & 0222) == 0) return false;
+  // Asked of the file itself; without /proc, of its name, which the open then checks again.
+  const int asked = faccessat(AT_FDCWD, through_descriptor(found.file).c_str(), W_OK, AT_EACCESS);
+  if (asked == 0 || errno != ENOENT) return asked == 0;
+  return faccessat(found.folder, found.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool sticky_folder_forbids_replacing(const Found& found) {
+  return user() != 0 && found.status.st_uid != user() && (found.folder_status.st_mode & S_ISVTX) != 0 &&
+         found.folder_status.st_uid != user();
+}
+
+// A file of several names is read, and rewritten in place so that every name
+// gets the new contents, only where its folder is a trusted one: elsewhere,
+// another account could have linked someone else's file under this name to
+// have it read or rewritten. There it is replaced whole, or not written at all.
+bool is_foreign_second_name(const Found& found) {
+  return found.status.st_nlink > 1 && !only_trusted_accounts_change_folder(found);
+}
+
+}  // namespace posix
