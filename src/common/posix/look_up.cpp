@@ -152,6 +152,31 @@ bool look_up(const std::string& path, bool follow_last, Found& found) {
   return true;
 }
 
+bool look_up_from(int start, const std::string& path, Found& found) {
+  return LinkWalk().look_up(start, path, true, found);
+}
+
+// In one call where no link is on the way, the common case.
+int open_folder(const std::string& path) {
+  const std::string native = native_path(path);
+  open_how how{};
+  how.flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  int fd = static_cast<int>(syscall(SYS_openat2, AT_FDCWD, native.c_str(), &how, sizeof how));
+  if (fd >= 0 || (errno != ELOOP && errno != ENOSYS)) return fd;
+  Found found;
+  if (!LinkWalk().look_up(AT_FDCWD, native, true, found) || found.file < 0) {
+    found.release();
+    errno = ENOENT;
+    return -1;
+  }
+  fd = S_ISDIR(found.status.st_mode) ? openat(found.file, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  const int error = S_ISDIR(found.status.st_mode) ? errno : ENOTDIR;
+  found.release();
+  errno = error;
+  return fd;
+}
+
 // Opens the file found for reading or writing. Where /proc is missing, by its
 // name in its folder once more, taken only where it is still the same file.
 int reopen(const Found& found, int flags) {

@@ -25,6 +25,13 @@ struct Found {
 // folder that would hold it; `follow_last` false keeps a last link as itself.
 bool look_up(const std::string& path, bool follow_last, Found& found);
 
+// The same, from the open folder `start`, for a relative path.
+bool look_up_from(int start, const std::string& path, Found& found);
+
+// Opens a folder for listing, every link on its way judged. A folder behind a
+// link that is refused is as if missing (ENOENT).
+int open_folder(const std::string& path);
+
 // Opens the file found for reading or writing, without its name.
 int reopen(const Found& found, int flags);
 
