@@ -46,8 +46,8 @@ enum class ReplaceResult {
 // A symbolic link on the way to a file, in its folders or the file itself, is
 // followed only where its owner may lead there: it belongs to the user
 // running the program, to the system's administrator, or to the owner of what
-// it names; in a folder that all may write and only owners may delete from
-// (/tmp), only the user's or the folder owner's. A file reached otherwise is
+// it names; and only where no other account can have put it there (on Linux,
+// a folder that nobody but those may change). A file reached otherwise is
 // refused, for reading and for writing alike.
 class Files {
  public:

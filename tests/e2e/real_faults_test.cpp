@@ -1,6 +1,8 @@
 // Failures of a real disk, met by the native program: a full file system, a
 // directory that may not be written, and a run killed at any moment.
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -197,9 +199,9 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
        },
        false, updating + "Error: cannot write pod.ini file\n", {{"app/pod.ini", std::string(200, 'e')}, {"pods/2.ini", new_list}},
        unprivileged_id, 40},
-      {"the user's own link to another user's link, in sticky folders",
+      {"the user's own link to another user's link in a sticky folder",
        [&](const std::string& c) {
-         chmod((c + "/app").c_str(), 01777), make_directories(c + "/shared"), chmod((c + "/shared").c_str(), 01777);
+         chmod((c + "/app").c_str(), 0755), make_directories(c + "/shared"), chmod((c + "/shared").c_str(), 01777);
          link(c, "shared/pod.real", "../secret", 1001), link(c, "app/pod.ini", "../shared/pod.real", unprivileged_id);
        },
        false, updating + "Error: cannot write pod.ini file\n", {{"secret", "victim's"}}, unprivileged_id},
@@ -219,8 +221,43 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
        [&](const std::string& c) { std::remove((c + "/pods/2.ini").c_str()), mkfifo((c + "/pods/2.ini").c_str(), 0666); },
        true, updating + cannot_write_list + "Error: cannot open ini file\n", {{"app/pod.ini", "earlier"}}, 0},
       {"root's link to a file not made yet: the link stays",
-       [&](const std::string& c) { std::remove((c + "/app/pod.ini").c_str()), symlink("../made.ini", (c + "/app/pod.ini").c_str()); },
+       [&](const std::string& c) {
+         chmod((c + "/app").c_str(), 0755), std::remove((c + "/app/pod.ini").c_str());
+         symlink("../made.ini", (c + "/app/pod.ini").c_str());
+       },
        true, updating, {{"made.ini", installed}, {"app/pod.ini", installed}}, 0},
+      {"root's own link in a group's folder, even for root",
+       [&](const std::string& c) {
+         ASSERT_EQ(chown((c + "/app").c_str(), 0, 5000), 0);
+         chmod((c + "/app").c_str(), 02775);
+         write_file(c + "/real.ini", "earlier"), std::remove((c + "/app/pod.ini").c_str());
+         symlink("../real.ini", (c + "/app/pod.ini").c_str());
+       },
+       true, updating + "Error: cannot write pod.ini file\n", {{"real.ini", "earlier"}}, 0},
+      {"another account's link on the way, as the root, for root",
+       [&](const std::string& c) { std::rename((c + "/pods").c_str(), (c + "/real").c_str()), link(c, "pods", "real", 1001); },
+       true, updating + replace_all(refusals, cannot_write_list, "Error: path to pods not found\n") + "Error: cannot open ini file\n",
+       {{"real/2.ini", old_list}, {"app/pod.ini", "earlier"}}, 0},
+      {"another account's link as a pod folder, to root's private folder",
+       [&](const std::string& c) {
+         write_file(c + "/private/x.pod", ""), chmod((c + "/private").c_str(), 0700), link(c, "pods/2", "../private", 1001);
+       },
+       true, updating, {{"pods/2.ini", new_list}, {"app/pod.ini", installed}}, 0},
+      {"a second name of the file of a folder's owner, alone in its group, in place",
+       [&](const std::string& c) {
+         const passwd* daemon = getpwuid(1);
+         const group* its_group = getgrgid(1);
+         ASSERT_TRUE(daemon && its_group && std::string(daemon->pw_name) == its_group->gr_name) << "a group of its own";
+         own(c + "/app", 1, 0775), write_file(c + "/ledger", "ledger"), own(c + "/ledger", 1, 0644);
+         std::remove((c + "/app/pod.ini").c_str()), ::link((c + "/ledger").c_str(), (c + "/app/pod.ini").c_str());
+       },
+       true, updating, {{"ledger", installed}, {"app/pod.ini", installed}}, 1},
+      {"another account's hard link of its private file, as a list file",
+       [&](const std::string& c) {
+         write_file(c + "/private", "private"), own(c + "/private", 1001, 0400), std::remove((c + "/pods/2.ini").c_str());
+         ::link((c + "/private").c_str(), (c + "/pods/2.ini").c_str());
+       },
+       true, updating + cannot_write_list + "Error: cannot open ini file\n", {{"private", "private"}, {"app/pod.ini", "earlier"}}, 0},
       {"an access list and an attribute, and an append-only folder",
        [&](const std::string& c) {
          chmod((c + "/app/pod.ini").c_str(), 0640);

@@ -1,8 +1,11 @@
 #include "common/posix/look_up.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <linux/openat2.h>
+#include <pwd.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,16 +26,85 @@ void Found::release() {
 
 namespace {
 
-// A symbolic link is followed only where its owner may lead there: it is this
-// user's, root's, or its owner owns what it names directly (the next link, or
-// the file; for a link to nothing, the folder the file would be made in). In
-// a sticky folder that all may write (/tmp), it must also be this user's or
-// the folder owner's, as the kernel's protected_symlinks rule has it, whatever
-// this machine's setting.
-bool may_follow(const struct stat& link, const struct stat& folder, uid_t owner_of_named) {
-  constexpr mode_t shared = S_ISVTX | S_IWOTH;
-  if ((folder.st_mode & shared) == shared && link.st_uid != user() && link.st_uid != folder.st_uid) return false;
-  return link.st_uid == user() || link.st_uid == 0 || link.st_uid == owner_of_named;
+// A group that no account but the folder's owner is in, as Debian's per-user
+// groups with umask 002: the owner's primary group, of the owner's name, that
+// lists no other member, and that no other account the account database
+// lists has as its primary group. Anything the database cannot answer is no.
+bool ask_whether_group_is_owners_alone(uid_t owner, gid_t group) {
+  std::vector<char> buffer(64 * 1024);
+  passwd account{};
+  passwd* account_found = nullptr;
+  if (getpwuid_r(owner, &account, buffer.data(), buffer.size(), &account_found) != 0 || account_found == nullptr ||
+      account.pw_gid != group) {
+    return false;
+  }
+  const std::string name = account.pw_name;
+  struct group entry {};
+  struct group* group_found = nullptr;
+  if (getgrgid_r(group, &entry, buffer.data(), buffer.size(), &group_found) != 0 || group_found == nullptr ||
+      name != entry.gr_name) {
+    return false;
+  }
+  for (char** member = entry.gr_mem; *member != nullptr; ++member) {
+    if (name != *member) return false;
+  }
+  bool alone = true;
+  setpwent();
+  for (;;) {
+    passwd other{};
+    passwd* other_found = nullptr;
+    const int error = getpwent_r(&other, buffer.data(), buffer.size(), &other_found);
+    if (error == ENOENT || (error == 0 && other_found == nullptr)) break;
+    if (error != 0 || (other.pw_gid == group && other.pw_uid != owner)) {
+      alone = false;
+      break;
+    }
+  }
+  endpwent();
+  return alone;
+}
+
+// Asked once a run for each owner and group.
+bool group_is_owners_alone(uid_t owner, gid_t group) {
+  struct Answer {
+    uid_t owner;
+    gid_t group;
+    bool alone;
+  };
+  static std::vector<Answer> answers;
+  for (const Answer& answer : answers) {
+    if (answer.owner == owner && answer.group == group) return answer.alone;
+  }
+  answers.push_back({owner, group, ask_whether_group_is_owners_alone(owner, group)});
+  return answers.back().alone;
+}
+
+// With an access list, the group bits of the mode are what the list lets any
+// account or group it names do at most; a default list for new files alone
+// lets nobody in. Where the attributes cannot be listed, a list is assumed.
+bool has_access_list(int folder) {
+  std::string names(64 * 1024, '\0');
+  const ssize_t length = listxattr(through_descriptor(folder).c_str(), names.data(), names.size());
+  if (length < 0) return errno != ENOTSUP;
+  for (std::size_t begin = 0; begin < static_cast<std::size_t>(length);) {
+    const std::string name = names.c_str() + begin;
+    if (name.starts_with("system.") && name != "system.posix_acl_default") return true;
+    begin += name.size() + 1;
+  }
+  return false;
+}
+
+// A symbolic link is followed only where its owner may lead there, and only
+// where no other account can have put it: it is this user's, root's, or its
+// owner owns what it names directly (the next link, or the file; for a link
+// to nothing, the folder the file would be made in); and nobody but this
+// user, root and the link's owner may change the folder that holds it. So a
+// folder that others may write (/tmp, a group's folder) holds no link that
+// is followed, whoever owns it.
+bool may_follow(const Found& link, uid_t owner_of_named) {
+  const uid_t owner = link.status.st_uid;
+  return (owner == user() || owner == 0 || owner == owner_of_named) &&
+         only_trusted_accounts_change_folder(link.folder, link.folder_status, owner);
 }
 
 bool read_link(int link, std::string& text) {
@@ -95,7 +167,7 @@ class LinkWalk {
       Found named;
       if (--links_left_ < 0 || !read_link(here.file, text) || !look_up(here.folder, text, false, named)) return false;
       const uid_t owner = named.file >= 0 ? named.status.st_uid : named.folder_status.st_uid;
-      if (!may_follow(here.status, here.folder_status, owner)) {
+      if (!may_follow(here, owner)) {
         named.release();
         return false;
       }
@@ -107,14 +179,6 @@ class LinkWalk {
 
   int links_left_ = 40;  // as the kernel's own limit
 };
-
-// Nobody but this user, root and the file's owner may change the file's
-// folder, so nobody else can have put a second name of some other file there.
-bool only_trusted_accounts_change_folder(const Found& found) {
-  const uid_t owner = found.folder_status.st_uid;
-  return (found.folder_status.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
-         (owner == user() || owner == 0 || owner == found.status.st_uid);
-}
 
 }  // namespace
 
@@ -200,6 +264,14 @@ bool may_write_file(const Found& found) {
   return faccessat(found.folder, found.name.c_str(), W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// Neither all nor the folder's group may write it, unless that group is its
+// owner's alone; and its owner is one of the three.
+bool only_trusted_accounts_change_folder(int folder, const struct stat& status, uid_t trusted) {
+  const uid_t owner = status.st_uid;
+  if ((owner != user() && owner != 0 && owner != trusted) || (status.st_mode & S_IWOTH) != 0) return false;
+  return (status.st_mode & S_IWGRP) == 0 || (!has_access_list(folder) && group_is_owners_alone(owner, status.st_gid));
+}
+
 bool sticky_folder_forbids_replacing(const Found& found) {
   return user() != 0 && found.status.st_uid != user() && (found.folder_status.st_mode & S_ISVTX) != 0 &&
          found.folder_status.st_uid != user();
@@ -210,7 +282,8 @@ bool sticky_folder_forbids_replacing(const Found& found) {
 // another account could have linked someone else's file under this name to
 // have it read or rewritten. There it is replaced whole, or not written at all.
 bool is_foreign_second_name(const Found& found) {
-  return found.status.st_nlink > 1 && !only_trusted_accounts_change_folder(found);
+  return found.status.st_nlink > 1 &&
+         !only_trusted_accounts_change_folder(found.folder, found.folder_status, found.status.st_uid);
 }
 
 }  // namespace posix

@@ -42,6 +42,10 @@ bool may_write_file(const Found& found);
 // put another file in the file's place.
 bool sticky_folder_forbids_replacing(const Found& found);
 
+// Nobody but this user, root and `trusted` may change the folder: none of
+// them can have put there a link or a second name of some other file.
+bool only_trusted_accounts_change_folder(int folder, const struct stat& status, uid_t trusted);
+
 // A file of several names in a folder that others may change: another
 // account could have linked someone else's file under this name.
 bool is_foreign_second_name(const Found& found);
