@@ -38,6 +38,8 @@ bool attribute_value(int fd, const std::string& path, const std::string& name, s
 bool copy_attributes(int old_fd, const std::string& old_path, int new_file) {
   std::vector<std::string> old_names, new_names;
   if (!attribute_names(old_fd, old_path, old_names) || !attribute_names(new_file, "", new_names)) return false;
+  // File capabilities are powers, not a property of the contents: never handed on.
+  std::erase(old_names, "security.capability");
   std::string old_value, new_value;
   for (const std::string& name : old_names) {
     if (!attribute_value(old_fd, old_path, name, old_value)) return false;

@@ -71,10 +71,12 @@ class NameNumbers {
 
 // The new file takes the old one's owner and group, then its access list
 // and attributes, then its mode: set earlier, the mode would let the group in
-// before the access list narrows it.
+// before the access list narrows it. Never set-user-ID, set-group-ID or file
+// capabilities, which a list has no use for: they would hand the old file's
+// powers to bytes of another account's choosing.
 bool make_like_old_file(const WritingFile& writing, const struct stat& old, int new_file) {
   return fchown(new_file, old.st_uid, old.st_gid) == 0 && copy_attributes(descriptor(writing.old_file), through_descriptor(descriptor(writing.judged)), new_file) &&
-         fchmod(new_file, old.st_mode & 07777) == 0;
+         fchmod(new_file, old.st_mode & 0777) == 0;
 }
 
 // What the look-up found, from the descriptors it kept.
