@@ -43,7 +43,7 @@ bool TextWriter::look_up(const std::string& path) {
   close();
   bytes_.clear();
   old_bytes_.clear();
-  old_bytes_read_ = failed_ = false;
+  old_bytes_read_ = old_bytes_held_ = failed_ = false;
   written_ = 0;
   looked_up_ = retried_while_busy<OpenResult>(files_, [&] { return files_.look_up_for_writing(path, writing_); }) ==
                OpenResult::opened;
@@ -72,6 +72,7 @@ bool TextWriter::read_old_contents() {
   if (held != writing_.old_size) return false;
   old_bytes_.resize(held);
   old_bytes_read_ = true;
+  old_bytes_held_ = writing_.in_place && writing_.file.is_open();
   return true;
 }
 
@@ -116,6 +117,17 @@ bool TextWriter::finish_new_file() {
 // they are on the disk. Any failure writes the old bytes back.
 bool TextWriter::finish_in_place() {
   const FileHandle file = writing_.file;
+  // The old contents count only as read once the target is held against
+  // other writers: read before, to compare, they are read again, so that the
+  // cut and the writing back use what is there now. Where the platform cannot
+  // read them again, bytes of another length than the file's now fail.
+  if (old_bytes_read_ && !old_bytes_held_) {
+    if (files_.rewind(writing_.old_file)) {
+      old_bytes_read_ = false;
+    } else if (old_bytes_.size() != writing_.old_size) {
+      return false;
+    }
+  }
   // Where this user may write the file but not read it, nothing can be
   // written back: the same checks are made, and then the file is written.
   const bool can_restore = read_old_contents();

@@ -53,6 +53,7 @@ class TextWriter {
   std::uint64_t written_ = 0;
   std::string old_bytes_;
   bool old_bytes_read_ = false;
+  bool old_bytes_held_ = false;  // read while the target was held against other writers
 };
 
 // What became of a file that write_text_file_if_changed was given.

@@ -123,6 +123,8 @@ class PosixFiles final : public Files {
 
   void close_reading(FileHandle file) override { close_if_open(descriptor(file)); }
 
+  bool rewind(FileHandle file) override { return lseek(descriptor(file), 0, SEEK_SET) == 0; }
+
   OpenResult look_up_for_writing(const std::string& path, WritingFile& writing) override {
     writing = {};
     Found found;
