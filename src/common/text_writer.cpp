@@ -12,8 +12,9 @@ constexpr int last_pause_ms = 960;
 // A new file is written in blocks of this size as the text comes.
 constexpr std::size_t block_size = 64 * 1024;
 // In place, the old and the new contents are both held in memory: a file
-// larger than this is not rewritten in place.
-constexpr std::size_t in_place_limit = 64 * 1024 * 1024;
+// larger than this is not rewritten in place, and, so that a list of any
+// claimed size (a sparse file) cannot fill a disk, no file is written larger.
+constexpr std::size_t size_limit = 64 * 1024 * 1024;
 
 template <typename Result, typename Attempt>
 Result retried_while_busy(Files& files, Attempt attempt) {
@@ -59,10 +60,10 @@ bool TextWriter::begin() {
   return open_;
 }
 
-// The old contents, read once through the handle the look-up judged.
+// The old contents, through the handle the look-up judged.
 bool TextWriter::read_old_contents() {
   if (old_bytes_read_) return true;
-  if (!writing_.old_file.is_open() || writing_.old_size > in_place_limit) return false;
+  if (!writing_.old_file.is_open() || writing_.old_size > size_limit) return false;
   old_bytes_.resize(static_cast<std::size_t>(writing_.old_size) + 1);
   std::size_t held = 0;
   for (std::size_t count = 1; count > 0 && held < old_bytes_.size(); held += count) {
@@ -86,12 +87,13 @@ bool TextWriter::holds(std::string_view text) {
 void TextWriter::write(std::string_view text) {
   if (!open_ || failed_) return;
   append_disk_bytes(text, bytes_);
-  if (writing_.in_place) {
-    failed_ = bytes_.size() > in_place_limit;
-  } else if (bytes_.size() >= block_size) {
-    write_out_held_bytes();
+  failed_ = written_ + bytes_.size() > size_limit;
+  if (!failed_ && !writing_.in_place && bytes_.size() >= block_size) write_out_held_bytes();
+  if (failed_) {
+    // The new file goes at once, and with it the disk space it took.
+    std::string().swap(bytes_);
+    close();
   }
-  if (failed_) std::string().swap(bytes_);
 }
 
 void TextWriter::write_out_held_bytes() {

@@ -31,9 +31,13 @@ class TextWriter {
   bool holds(std::string_view text);
 
   // A new file receives the text as it comes; in place, it is kept until
-  // finish(), up to a limit, so that the old bytes are overwritten only once
-  // the whole new contents are known.
+  // finish(), so that the old bytes are overwritten only once the whole new
+  // contents are known. Either way up to a limit.
   void write(std::string_view text);
+  // True once the text can no longer reach the target (a write failed, or it
+  // grew past the limit): the target keeps what it held, no new file is left,
+  // and more text is of no use.
+  bool failed() const { return failed_; }
   // True when the whole text has reached the target.
   bool finish();
 

@@ -52,6 +52,12 @@ bool copy_list(Platform& platform, const std::string& root, const std::string& l
     }
     if (text.empty()) break;
     copy_with_root(text, root, first_line, at_line_start, lines, pod_ini);
+    // No use reading on once pod.ini cannot take the list: a full disk, or a
+    // list past the largest that is written.
+    if (pod_ini.failed()) {
+      report_error(platform, messages::cannot_write_pod_ini);
+      return false;
+    }
   }
   list_read = true;
   if (!pod_ini.finish()) {

@@ -108,6 +108,13 @@ TEST_F(RealFaults, AFullDiskKeepsPodIniAndTheListFiles) {
   Finished in_place = run({"/3", at("pods")}, at("small/locked"), {.unprivileged = true});
   EXPECT_EQ(in_place.output, "Error: cannot write pod.ini file\n");
   EXPECT_EQ(read_file(at("small/locked/pod.ini")), "earlier\r\n");
+  // A sparse list of 64 GiB is read no further than the first block that
+  // finds the disk full; one of 65 MiB on a disk with room, to 64 MiB.
+  write_file(at("pods/4.ini"), ""), write_file(at("pods/5.ini"), ""), write_file(at("pod.ini"), "earlier\r\n");
+  ASSERT_EQ(truncate(at("pods/4.ini").c_str(), 64LL << 30) | truncate(at("pods/5.ini").c_str(), 65 << 20), 0);
+  EXPECT_EQ(run({"/4", at("pods")}, at("small"), {.timeout_ms = 20000}).output, "Error: cannot write pod.ini file\n");
+  EXPECT_EQ(run({"/5", at("pods")}, at(""), {.timeout_ms = 20000}).output, "Error: cannot write pod.ini file\n");
+  EXPECT_EQ(read_file(at("pod.ini")), "earlier\r\n");
 
   Finished update = run({"/u", "/9", at("small/pods")}, at("small"));
   std::string reports;
