@@ -218,8 +218,10 @@ class PosixFiles final : public Files {
       return ReplaceResult::failed;
     }
     writing.temporary_name.clear();
-    // The new name must reach the disk too; not every file system can sync a folder.
-    (void)fsync(folder);
+    // The new name must reach the disk too; not every file system can sync a
+    // folder. One this user may not read is open only to find names in, which
+    // cannot be synced: its whole file system is, through the new file.
+    if (fsync(folder) != 0 && errno == EBADF) (void)syncfs(descriptor(writing.file));
     return ReplaceResult::done;
   }
 
