@@ -265,6 +265,19 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
          ::link((c + "/private").c_str(), (c + "/pods/2.ini").c_str());
        },
        true, updating + cannot_write_list + "Error: cannot open ini file\n", {{"private", "private"}, {"app/pod.ini", "earlier"}}, 0},
+      {"a second name of a set-user-ID program with capabilities, in another account's folder, for root",
+       [&](const std::string& c) {
+         own(c + "/app", 1001, 0755), write_file(c + "/program", "program"), chmod((c + "/program").c_str(), 04755);
+         const std::uint32_t capability[] = {0x02000001, 0x400, 0, 0, 0};  // effective, CAP_NET_BIND_SERVICE
+         ASSERT_EQ(setxattr((c + "/program").c_str(), "security.capability", capability, sizeof capability, 0), 0);
+         std::remove((c + "/app/pod.ini").c_str()), ::link((c + "/program").c_str(), (c + "/app/pod.ini").c_str());
+       },
+       true, updating, {{"program", "program"}, {"app/pod.ini", installed}}, 0, 0,
+       [&](const std::string& c) {
+         struct stat status {};
+         EXPECT_TRUE(stat((c + "/app/pod.ini").c_str(), &status) == 0 && (status.st_mode & 07777) == 0755);
+         EXPECT_LT(getxattr((c + "/app/pod.ini").c_str(), "security.capability", nullptr, 0), 0);
+       }},
       {"an access list and an attribute, and an append-only folder",
        [&](const std::string& c) {
          chmod((c + "/app/pod.ini").c_str(), 0640);
