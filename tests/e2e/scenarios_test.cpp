@@ -348,12 +348,12 @@ std::vector<Scenario> scenarios() {
       {"a root with letters outside ASCII", road, {"/u", "/2", "{root}"}, updating,
        {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}},
        0, Only::both, nullptr, 0, false, nullptr, {}, "\xc3\x89t\xc3\xa9"},
-      {"read-only pod.ini",
+      {"read-only pod.ini: /v names it alone",
        with(numbered_lists(), {{"pod.ini", "earlier"}}),
-       {"/3", "{root}"},
-       no_pod_ini,
+       {"/e", "/v", "/3", "{root}"},
+       no_pod_ini + "pod.ini not written: {here}\n",
        {{"pod.ini", "earlier"}},
-       0, Only::windows,
+       1, Only::windows,
        attrib({{"+r", "pod.ini"}})},
   };
 }
