@@ -226,8 +226,10 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
        [&](const std::string& c) {
          chmod((c + "/app/pod.ini").c_str(), 0640);
          // Where the file system keeps no access lists or flags, the row checks the rest.
+         // The folder's default list is not the new file's: it keeps its own.
          kept_extras = setxattr((c + "/app/pod.ini").c_str(), "user.note", "kept", 4, 0) == 0 &&
-                       shell("setfacl -m u:1002:r " + c + "/app/pod.ini 2>/dev/null");
+                       shell("setfacl -m u:1002:r " + c + "/app/pod.ini 2>/dev/null") &&
+                       shell("setfacl -d -m u:1003:rwx " + c + "/app 2>/dev/null");
          append_only = shell("chattr +a " + c + "/pods 2>/dev/null");
          if (!kept_extras || !append_only) std::cout << "no access lists or append-only flag here: not checked\n";
        },
