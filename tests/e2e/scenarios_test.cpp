@@ -148,6 +148,12 @@ std::vector<Scenario> scenarios() {
        .arguments = {"/3", "{root}"},
        .output = "",
        .expected = {{"pod.ini", "4\r\n{root}\\\r\n{root}\\0\\" + std::string(85, 'L') + ".pod\r\n{root}\\0\\lf.pod\r\n{root}\\0\\last.pod"}}},
+      // A new file is written in blocks of 64 KiB: this one takes two.
+      {.name = "a list line longer than a block",
+       .given = {{"pods/3.ini", "2\r\n0\\" + std::string(70000, 'L') + ".pod\r\n0\\b.pod\r\n"}},
+       .arguments = {"/3", "{root}"},
+       .output = "",
+       .expected = {{"pod.ini", "2\r\n{root}\\0\\" + std::string(70000, 'L') + ".pod\r\n{root}\\0\\b.pod\r\n"}}},
       {.name = "ctrl-z ends the list file",
        .given = {{"pods/3.ini", "2\r\n0\\a.pod\r\n\x1a" "0\\b.pod\r\n"}},
        .arguments = {"/3", "{root}"},

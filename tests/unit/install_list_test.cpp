@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/current_folder.h"
 #include "fake_platform.h"
 #include "run/install_list.h"
 
@@ -81,6 +85,26 @@ TEST(InstallList, RefusesAPodIniThatMayNotBeWritten) {
   EXPECT_FALSE(install_list(fake.platform, root, 3));
   EXPECT_EQ(fake.console.output, "Error: cannot write pod.ini file\n<key>");
   EXPECT_EQ(fake.files.files["pod.ini"], "locked");
+}
+
+// "/v" names pod.ini by the whole current folder, as the platform tells it,
+// past the 255 characters a first try may hold.
+TEST(InstallList, TellsPodIniInALongCurrentFolderByItsWholeName) {
+  namespace fs = std::filesystem;
+  std::string top = (fs::temp_directory_path() / "quorvantis-unit-XXXXXX").string();
+  ASSERT_NE(mkdtemp(top.data()), nullptr);
+  const fs::path folder = fs::canonical(top) / std::string(150, 'l') / std::string(150, 'm'), before = fs::current_path();
+  fs::create_directories(folder);
+  fs::current_path(folder);
+  FakePlatform fake;
+  fake.platform.current_folder = current_folder;
+  fake.platform.verbose = true;
+  fake.files.files[list_3] = "0\r\n";
+  EXPECT_TRUE(install_list(fake.platform, root, 3, "day Monday"));
+  fs::current_path(before);
+  fs::remove_all(top);
+  EXPECT_EQ(fake.console.output, "list 3 read, chosen by day Monday, 1 lines: " + list_3 + "\npod.ini written: " +
+                                     folder.string() + "/pod.ini\n");
 }
 
 }  // namespace
