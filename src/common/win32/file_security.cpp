@@ -5,13 +5,15 @@
 #include <cstring>
 #include <vector>
 
+#include "common/win32/handles.h"
+
 namespace {
 
 // A second handle to a file, for the access a call needs; closed with the object.
 class Reopened {
  public:
   Reopened(HANDLE file, DWORD access, DWORD flags = 0)
-      : handle_(ReOpenFile(file, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, flags)) {}
+      : handle_(win32::reopen(file, access, win32::share_all, flags)) {}
   // For `access`, and where this user may not have that, for `fewer`.
   Reopened(HANDLE file, DWORD access, DWORD fewer, bool& all) : Reopened(file, access) {
     all = is_open();

@@ -34,7 +34,7 @@ bool is_regular_file(HANDLE file, FILE_STANDARD_INFO& standard) {
 // Whether this user may open the file for `access`, sharing `sharing`; a file
 // another program holds may be later.
 DWORD may_open(HANDLE file, DWORD access, DWORD sharing = share_all) {
-  HANDLE opened = ReOpenFile(file, access, sharing, 0);
+  HANDLE opened = reopen(file, access, sharing);
   if (opened == INVALID_HANDLE_VALUE) return GetLastError();
   CloseHandle(opened);
   return ERROR_SUCCESS;
@@ -66,7 +66,7 @@ class NameNumbers {
 // the length is read only then.
 OpenResult open_in_place(WritingFile& writing) {
   writing.in_place = true;
-  HANDLE file = ReOpenFile(handle_of(writing.judged), GENERIC_WRITE, FILE_SHARE_READ, 0);
+  HANDLE file = reopen(handle_of(writing.judged), write_access, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return failure(GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file, &size)) {
@@ -105,8 +105,7 @@ class Win32Files final : public Files {
     if (judged == INVALID_HANDLE_VALUE) return false;
     FILE_STANDARD_INFO standard{};
     // Shared for deletion too, so that another run may replace the file while it is read.
-    HANDLE handle = is_regular_file(judged, standard) ? ReOpenFile(judged, GENERIC_READ, share_all, 0)
-                                                      : INVALID_HANDLE_VALUE;
+    HANDLE handle = is_regular_file(judged, standard) ? reopen(judged, read_access, share_all) : INVALID_HANDLE_VALUE;
     CloseHandle(judged);
     file.handle = number_of(handle);
     return file.is_open();
@@ -146,12 +145,12 @@ class Win32Files final : public Files {
     // The rights a plain open for writing needs, and replacing it the right to
     // delete it. A file that another program holds is only busy, unless it
     // holds it without sharing its deletion alone: that file is written in place.
-    DWORD error = may_open(file, GENERIC_WRITE | DELETE);
+    DWORD error = may_open(file, write_access | DELETE);
     const bool may_replace = error == ERROR_SUCCESS;
-    if (error == ERROR_ACCESS_DENIED) error = may_open(file, GENERIC_WRITE);
-    if (error == ERROR_SHARING_VIOLATION) error = may_open(file, GENERIC_WRITE, FILE_SHARE_READ);
+    if (error == ERROR_ACCESS_DENIED) error = may_open(file, write_access);
+    if (error == ERROR_SHARING_VIOLATION) error = may_open(file, write_access, FILE_SHARE_READ);
     if (error != ERROR_SUCCESS) return ended(writing, failure(error));
-    writing.old_file.handle = number_of(ReOpenFile(file, GENERIC_READ, share_all, 0));
+    writing.old_file.handle = number_of(reopen(file, read_access, share_all));
     writing.old_size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
     const std::wstring found = final_path(file);
     // A link whose file cannot be named is written through in place rather
