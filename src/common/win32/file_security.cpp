@@ -141,6 +141,26 @@ std::vector<unsigned char> permissions_for(PACL old_permissions, PACL inherited)
   return list;
 }
 
+// A mandatory label set on the file itself, such as "High", which keeps
+// programs of lower integrity from writing it. Read with READ_CONTROL alone;
+// where it cannot be read, it is taken to be there.
+bool has_own_label(const Reopened& file) {
+  PACL labels = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!file.is_open() || GetSecurityInfo(file.get(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr,
+                                         nullptr, &labels, &descriptor) != ERROR_SUCCESS) {
+    return true;
+  }
+  bool own = false;
+  for (DWORD i = 0; labels != nullptr && i < labels->AceCount; ++i) {
+    const ACE_HEADER* entry = entry_of(labels, i);
+    own = own || entry == nullptr ||
+          (entry->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE && (entry->AceFlags & INHERITED_ACE) == 0);
+  }
+  LocalFree(descriptor);
+  return own;
+}
+
 bool is_trusted(PSID sid, PSID user, PSID owner) {
   return EqualSid(sid, user) || EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
          IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
@@ -169,7 +189,12 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file) {
   bool may_give_away = false;
   const Reopened new_permissions(new_file, READ_CONTROL | WRITE_DAC | WRITE_OWNER, READ_CONTROL | WRITE_DAC,
                                  may_give_away);
-  if (!old_security.read(Reopened(old_file, READ_CONTROL)) || !new_security.read(new_permissions)) return false;
+  const Reopened old_control(old_file, READ_CONTROL);
+  if (!old_security.read(old_control) || !new_security.read(new_permissions)) return false;
+  // A label is not carried over: the new file would take what the folder
+  // gives, and a lower one than the old file's could be written by programs
+  // that the old one kept out.
+  if (has_own_label(old_control)) return false;
   // Where the folder gives a new file more than the old file allows, the new
   // file is not used, not even for the moment until its permissions are set:
   // another program could open it in that moment.

@@ -9,7 +9,8 @@
 // same: the folder gave it an entry that the old file lacks, or not one that
 // the old file denies, which would have let someone in for a moment; its
 // permissions still differ once set; or this user may not give it the old
-// owner. Both files are reached through their handles alone.
+// owner; or the old file has a mandatory label of its own, which a new file
+// would not take. Both files are reached through their handles alone.
 bool carry_security_over(HANDLE old_file, HANDLE new_file);
 
 // Nobody but this user, the system, the administrators and the owner of

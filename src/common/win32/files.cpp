@@ -7,6 +7,7 @@
 #include "common/paths.h"
 #include "common/win32/file_security.h"
 #include "common/win32/handles.h"
+#include "common/win32/kept_by_ntfs.h"
 #include "common/win32/look_up.h"
 #include "common/win32/redirection_guard.h"
 #include "common/win32/wide_text.h"
@@ -161,9 +162,10 @@ class Win32Files final : public Files {
     // A file of several names is rewritten in place, so that every name gets
     // the new contents, but only where no other account may add names to its
     // folder: elsewhere, one could have given someone else's file this name
-    // to have it rewritten. An encrypted file too: a new one would take its
-    // encryption from the folder, and not the keys of the old one's users.
+    // to have it rewritten. An encrypted file too, and one with more than its
+    // bytes that a new file would lose.
     if (!may_replace || (information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
+        holds_more_than_its_bytes(file) ||
         (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
       return ended(writing, open_in_place(writing));
     }
@@ -196,7 +198,7 @@ class Win32Files final : public Files {
       }
       writing.file.handle = number_of(file);
       writing.temporary_name = utf8_from_wide(name);
-      if (writing.exists && !carry_security_over(judged, file)) {
+      if (writing.exists && (!stored_alike(judged, file) || !carry_security_over(judged, file))) {
         remove_new_file(writing);
         return open_in_place(writing);
       }
