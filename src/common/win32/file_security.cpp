@@ -222,12 +222,12 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file) {
                          old_security.group, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-bool only_trusted_may_add(HANDLE folder, HANDLE file) {
+bool only_trusted_may_add(HANDLE folder, HANDLE owned, DWORD flags) {
   Security folder_security;
   Security file_security;
   ProcessUser user;
   if (!folder_security.read(Reopened(folder, READ_CONTROL, FILE_FLAG_BACKUP_SEMANTICS)) ||
-      !file_security.read(Reopened(file, READ_CONTROL)) || !read_this_user(user)) {
+      !file_security.read(Reopened(owned, READ_CONTROL, flags)) || !read_this_user(user)) {
     return false;
   }
   const PSID owner = file_security.owner;

@@ -14,9 +14,10 @@
 bool carry_security_over(HANDLE old_file, HANDLE new_file);
 
 // Nobody but this user, the system, the administrators and the owner of
-// `file` may add a file to `folder`, or change who may: no other account can
-// have put a second name of someone else's file there.
-bool only_trusted_may_add(HANDLE folder, HANDLE file);
+// `owned` (a file, or a link opened as itself with `flags`) may add a name to
+// `folder`, or change who may: no other account can have put a second name of
+// someone else's file there, nor moved a link in.
+bool only_trusted_may_add(HANDLE folder, HANDLE owned, DWORD flags = 0);
 
 // A link, opened as itself, is followed to `file` only where its owner may
 // lead there: it is this user's, the system's or the administrators', or
