@@ -425,7 +425,8 @@ TEST(SharedFiles, RunsWaitForFilesHeldForAMoment) {
   EXPECT_GE(overlapped, 3);
   const char* helper = std::getenv("QUORVANTIS_WINDOWS_HELPER");
   // Held for a moment, for good, for a moment sharing only reading (1), and for
-  // good without sharing deletion (3): that one is written in place at once.
+  // good without sharing deletion (3): that one is written in place at once,
+  // the one held for good with all shared once the wait is over.
   for (const auto& [milliseconds, how] : {std::pair{700, ""}, {4000, ""}, {700, "1"}, {4000, "3"}}) {
     if (!target.wine) break;
     const int hold_ms = milliseconds;
@@ -442,7 +443,7 @@ TEST(SharedFiles, RunsWaitForFilesHeldForAMoment) {
     });
     for (int waited = 0; waited < 400 && !read_file(held); ++waited) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(read_file(held)) << "the helper did not take the file";
-    const bool let_go_in_time = hold_ms < 1000 || std::string(sharing) == "3";
+    const bool let_go_in_time = hold_ms < 1000 || std::string(sharing) != "1";
     EXPECT_EQ(run_command(program_command(target, {"/3", root}), directory.path()).output,
               let_go_in_time ? "" : "Error: cannot write pod.ini file\n") << hold_ms;
     EXPECT_EQ(read_file(pod_ini), let_go_in_time ? "5\r\n" + list_3 : "earlier") << hold_ms;

@@ -87,6 +87,17 @@ void remove_new_file(WritingFile& writing) {
   writing.temporary_name.clear();
 }
 
+// The whole file, from its start, up to the most the writer rewrites in place.
+bool read_whole(HANDLE file, std::string& bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return false;
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  OVERLAPPED at{};
+  DWORD got = 0;
+  return bytes.empty() ||
+         (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, &at) && got == bytes.size());
+}
+
 bool move_to(HANDLE file, std::uint64_t offset) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
@@ -189,7 +200,9 @@ class Win32Files final : public Files {
     const NameNumbers numbers;
     for (unsigned attempt = 0; attempt < name_attempts; ++attempt) {
       const std::wstring name = target + wide_from_ansi(temporary_file_name("", numbers[attempt]));
-      HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+      // Readable too, for the rare case it must be copied over the target in place.
+      HANDLE file = CreateFileW(name.c_str(), write_access | read_access | DELETE, 0, nullptr, CREATE_NEW, attributes,
+                                nullptr);
       if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         // Not ERROR_ALREADY_EXISTS: CREATE_NEW reports a name taken so.
@@ -255,6 +268,8 @@ class Win32Files final : public Files {
   // ReplaceFile: where it fails without a backup file, it may leave the
   // target gone and the new file under its temporary name.
   ReplaceResult replace(WritingFile& writing) override {
+    // Known again by its number, should it have to be written in place.
+    const FileIdentity judged = identity_of(handle_of(writing.judged));
     // No file is renamed over while a program has it open, this one too.
     close_handle(writing.old_file.handle);
     close_handle(writing.judged);
@@ -270,12 +285,27 @@ class Win32Files final : public Files {
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     target.copy(rename->FileName, target.size());
     rename->FileName[target.size()] = L'\0';
-    if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename,
-                                   static_cast<DWORD>(buffer.size()))) {
-      writing.temporary_name.clear();
-      return ReplaceResult::done;
+    auto renamed = [&] {
+      if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename,
+                                     static_cast<DWORD>(buffer.size()))) {
+        writing.temporary_name.clear();
+        return ReplaceResult::done;
+      }
+      return is_busy(GetLastError()) ? ReplaceResult::busy : ReplaceResult::failed;
+    };
+    ReplaceResult result = renamed();
+    // A program that keeps the target open, but lets others write it (a
+    // virus scanner, an indexer, a backup), is waited for here, as long as
+    // the writer waits for a busy file; after that, the new bytes are
+    // written over the old in place. Any other holder keeps the target from
+    // this program's writes too: the writer waits, then reports it.
+    if (result != ReplaceResult::busy || !writes_in_place(writing, judged, false)) return result;
+    for (int pause_ms = 15; result == ReplaceResult::busy && pause_ms <= 960; pause_ms *= 2) {
+      Sleep(static_cast<DWORD>(pause_ms));
+      result = renamed();
     }
-    return is_busy(GetLastError()) ? ReplaceResult::busy : ReplaceResult::failed;
+    if (result != ReplaceResult::busy) return result;
+    return writes_in_place(writing, judged, true) ? ReplaceResult::done : ReplaceResult::failed;
   }
 
   void close(const WritingFile& writing) override {
@@ -289,6 +319,40 @@ class Win32Files final : public Files {
   void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
 
  private:
+  // Opens the target by its name, checked to be the file judged, for writing
+  // in place, sharing only reading; with `write` set, also writes the new
+  // file's bytes over it, as the writer rewrites a file in place: the new
+  // bytes from the start, the tail cut once they are on the disk, and the old
+  // ones written back on any failure, where this user may read them.
+  bool writes_in_place(const WritingFile& writing, const FileIdentity& judged, bool write) {
+    const std::wstring name = wide_from_utf8(writing.target);
+    auto open = [&](DWORD access) {
+      return CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+    };
+    HANDLE target = open(read_access | write_access);
+    const bool readable = target != INVALID_HANDLE_VALUE;
+    if (!readable && GetLastError() == ERROR_ACCESS_DENIED) target = open(write_access);
+    if (target == INVALID_HANDLE_VALUE) return false;
+    const FileHandle file{number_of(target)};
+    std::string old_bytes, new_bytes;
+    LARGE_INTEGER old_size{};
+    bool written = may_be_same_file(identity_of(target), judged) && GetFileSizeEx(target, &old_size);
+    if (written && write) {
+      const bool can_restore = readable && read_whole(target, old_bytes);
+      written = (can_restore || !readable) && read_whole(handle_of(writing.file), new_bytes) &&
+                this->write(file, 0, new_bytes.data(), new_bytes.size()) && flush_to_disk(file) &&
+                (new_bytes.size() >= static_cast<std::uint64_t>(old_size.QuadPart) ||
+                 (cut(file, new_bytes.size()) && flush_to_disk(file)));
+      if (!written && can_restore) {
+        (void)(this->write(file, 0, old_bytes.data(), old_bytes.size()) && cut(file, old_bytes.size()) &&
+               flush_to_disk(file));
+      }
+    }
+    CloseHandle(target);
+    return written;
+  }
+
   // The look-up's end: where nothing is open for writing, nothing it holds
   // stays open either, so that a second look-up starts afresh.
   OpenResult ended(WritingFile& writing, OpenResult result) {
