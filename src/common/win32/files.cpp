@@ -41,20 +41,45 @@ DWORD may_open(HANDLE file, DWORD access, DWORD sharing = share_all) {
   return ERROR_SUCCESS;
 }
 
+template <typename Function>
+Function function_of(HMODULE module, const char* name) {
+  return module == nullptr ? nullptr
+                           : reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// A DLL of the system's own folder, never one of the same name elsewhere.
+HMODULE system_library(const wchar_t* name) {
+  using LoadLibraryEx = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
+  constexpr DWORD search_system32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  const auto load = function_of<LoadLibraryEx>(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryExW");
+  // Refused where Windows 7 lacks the update that knows the flag.
+  return load == nullptr ? nullptr : load(name, nullptr, search_system32);
+}
+
+// The system's random numbers: ProcessPrng (Windows 10 on), BCryptGenRandom
+// (Windows 7 on), and RtlGenRandom only where neither is there, each looked up
+// while the program runs, so that it imports no DLL more.
+bool random_bytes(void* buffer, ULONG size) {
+  using ProcessPrng = BOOL(WINAPI*)(PBYTE, SIZE_T);
+  using GenRandom = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
+  using RtlGenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  constexpr ULONG system_preferred = 0x00000002;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
+  const auto process_prng = function_of<ProcessPrng>(system_library(L"bcryptprimitives.dll"), "ProcessPrng");
+  if (process_prng != nullptr) return process_prng(static_cast<PBYTE>(buffer), size) != 0;
+  const auto gen_random = function_of<GenRandom>(system_library(L"bcrypt.dll"), "BCryptGenRandom");
+  if (gen_random != nullptr) return gen_random(nullptr, static_cast<PUCHAR>(buffer), size, system_preferred) >= 0;
+  // With no import library of its own, from advapi32, which the program imports already.
+  const auto rtl_gen_random = function_of<RtlGenRandom>(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036");
+  return rtl_gen_random != nullptr && rtl_gen_random(buffer, size) != 0;
+}
+
 // Sixteen bits a name from the system's random numbers, so that another
 // account cannot take the names first; only where those are missing, the
 // process number counted on.
 class NameNumbers {
  public:
   NameNumbers() {
-    // RtlGenRandom, with no import library of its own, from advapi32, which
-    // the program imports already.
-    using GenerateRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    const HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
-    const auto generate = advapi32 == nullptr ? nullptr
-                                              : reinterpret_cast<GenerateRandom>(reinterpret_cast<void (*)()>(
-                                                    GetProcAddress(advapi32, "SystemFunction036")));
-    if (generate != nullptr && generate(numbers_, sizeof numbers_)) return;
+    if (random_bytes(numbers_, sizeof numbers_)) return;
     for (unsigned i = 0; i < name_attempts; ++i) numbers_[i] = static_cast<std::uint16_t>(GetCurrentProcessId() + i);
   }
   unsigned operator[](unsigned i) const { return numbers_[i]; }
