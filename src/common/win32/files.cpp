@@ -131,7 +131,13 @@ bool move_to(HANDLE file, std::uint64_t offset) {
 
 class Win32Files final : public Files {
  public:
-  Win32Files() { guard_against_untrusted_junctions(); }
+  Win32Files() : guarded_(guard_against_untrusted_junctions()) {}
+
+  std::string verbose_note() const override {
+    // The guard needs Windows 10 22H2 or Windows 11.
+    return guarded_ ? std::string()
+                    : "no junction guard for this elevated or service run: any user's junctions are followed\n";
+  }
 
   // The ANSI file functions take MAX_PATH characters with the terminating NUL.
   std::size_t longest_path() const override { return MAX_PATH - 1; }
@@ -387,6 +393,10 @@ class Win32Files final : public Files {
     }
     return result;
   }
+
+  // Whether junctions that ordinary users made are kept from the run, where
+  // it has the power to need that.
+  const bool guarded_;
 };
 
 }  // namespace
