@@ -12,8 +12,9 @@ namespace {
 // A second handle to a file, for the access a call needs; closed with the object.
 class Reopened {
  public:
+  // With the right to read its attributes, by which it is known to be the same file.
   Reopened(HANDLE file, DWORD access, DWORD flags = 0)
-      : handle_(win32::reopen(file, access, win32::share_all, flags)) {}
+      : handle_(win32::reopen(file, access | FILE_READ_ATTRIBUTES, win32::share_all, flags)) {}
   // For `access`, and where this user may not have that, for `fewer`.
   Reopened(HANDLE file, DWORD access, DWORD fewer, bool& all) : Reopened(file, access) {
     all = is_open();

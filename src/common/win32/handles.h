@@ -22,9 +22,13 @@ inline constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHA
 
 // The rights that reading and writing a file's bytes take, and no more: "Read"
 // and "Write" as access lists grant them (icacls (R), (W)). GENERIC_WRITE
-// would also ask for READ_CONTROL, which "Write" does not grant.
-inline constexpr DWORD read_access = FILE_READ_DATA | SYNCHRONIZE;
-inline constexpr DWORD write_access = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+// would also ask for READ_CONTROL, which "Write" does not grant. Both read
+// the file's attributes too (its length, its number), a right that the
+// look-up's own open was given already: by the file, or by the right to list
+// its folder.
+inline constexpr DWORD read_access = FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+inline constexpr DWORD write_access =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 
 // Another program has the file open without sharing what this one asks for:
 // a moment later it may be free.
