@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what this machine lacks (Debian 12, as root), by set:
 #   build   the native tool chain
-#   windows what the Windows product and its ZIP are built with: MinGW-w64 for i686
+#   windows what the Windows product and its ZIP are built with: MinGW-w64 for i686, zip
 #   test    also GoogleTest, the sanitizer runtimes, the static checkers, the
 #           man page and resource tools, MinGW-w64 for the i686 Windows product,
 #           and a virtual display for Wine's console windows
@@ -15,9 +15,9 @@ packages=()
 for set in "${@:-build}"; do
   case "$set" in
     build) packages+=(cmake ninja-build g++) ;;
-    windows) packages+=(cmake ninja-build g++-mingw-w64-i686-posix) ;;
+    windows) packages+=(cmake ninja-build g++-mingw-w64-i686-posix zip) ;;
     test) packages+=(cmake ninja-build g++ libgtest-dev clang libclang-rt-14-dev clang-tidy cppcheck valgrind
-                     groff-base man-db libxml2-utils icoutils acl g++-mingw-w64-i686-posix xvfb xauth) ;;
+                     groff-base man-db libxml2-utils icoutils acl g++-mingw-w64-i686-posix zip unzip xvfb xauth) ;;
     wine32) packages+=(wine wine32:i386) ;;
     wine64) packages+=(wine wine64 g++-mingw-w64-x86-64-posix) ;;
     bench) packages+=(cmake ninja-build g++ strace time) ;;

@@ -63,9 +63,8 @@ trap stop_wine EXIT
 
 step() { printf '\n== %s\n' "$*"; }
 
-step "Windows program (MinGW-w64, i686)"
-cmake --preset windows >/dev/null
-cmake --build --preset windows
+step "Windows program (MinGW-w64, i686) and its ZIP"
+bash scripts/windows-zip.sh
 if [ "$windows_preset" = windows64 ]; then
   step "Windows program for the tests (MinGW-w64, x86-64)"
   cmake --preset windows64 >/dev/null

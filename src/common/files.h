@@ -96,6 +96,8 @@ class Files {
   virtual void close(const WritingFile& writing) = 0;
   // Waits before a busy file is tried again.
   virtual void pause(int milliseconds) = 0;
+  // What "/v" tells of how files are reached on this run, a line; mostly nothing.
+  virtual std::string verbose_note() const { return {}; }
 };
 
 Files& system_files();

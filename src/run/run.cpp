@@ -49,6 +49,7 @@ int run(const std::vector<std::string>& arguments, Platform& platform) {
   const bool status_tells_failure = std::any_of(arguments.begin(), arguments.end(), is_failure_status_option);
   auto exit_status = [&] { return status_tells_failure && platform.failures_reported > 0 ? 1 : 0; };
   platform.verbose = std::any_of(arguments.begin(), arguments.end(), is_verbose_option);
+  if (platform.verbose) platform.console.write(platform.files.verbose_note());
   const int weekday = platform.weekday();
   int list_number = list_for_weekday(weekday);
   std::string chosen_by = std::string("day ") + day_name(weekday);

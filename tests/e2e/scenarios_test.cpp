@@ -87,6 +87,12 @@ std::vector<Scenario> scenarios() {
   const std::string two_common = "2\r\n0\\base.pod\r\n0\\maps.pod\r\n";
   std::string seven_not_found;
   for (int i = 0; i < 7; ++i) seven_not_found += not_found;
+  std::vector<std::pair<std::string, std::string>> lookalike;  // "Lódz", beside the root "Łódź"
+  std::vector<std::pair<std::string, std::optional<std::string>>> lookalike_kept = {{"pod.ini", absent}};
+  for (const auto& [name, contents] : with(numbered_lists(), road)) {
+    lookalike.push_back({"pods/L\xc3\xb3" "dz/" + name.substr(5), contents});
+    lookalike_kept.push_back(lookalike.back());
+  }
   auto told = [](const std::string& what, const std::string& lists) {  // "/v": a line for each list named
     std::string lines;
     for (char n : lists) lines += "list file " + what + ": {root}\\" + n + ".ini\n";
@@ -148,6 +154,12 @@ std::vector<Scenario> scenarios() {
        .arguments = {"/3", "{root}"},
        .output = "",
        .expected = {{"pod.ini", "4\r\n{root}\\\r\n{root}\\0\\" + std::string(85, 'L') + ".pod\r\n{root}\\0\\lf.pod\r\n{root}\\0\\last.pod"}}},
+      // A new file is written in blocks of 64 KiB: this one takes two.
+      {.name = "a list line longer than a block",
+       .given = {{"pods/3.ini", "2\r\n0\\" + std::string(70000, 'L') + ".pod\r\n0\\b.pod\r\n"}},
+       .arguments = {"/3", "{root}"},
+       .output = "",
+       .expected = {{"pod.ini", "2\r\n{root}\\0\\" + std::string(70000, 'L') + ".pod\r\n{root}\\0\\b.pod\r\n"}}},
       {.name = "ctrl-z ends the list file",
        .given = {{"pods/3.ini", "2\r\n0\\a.pod\r\n\x1a" "0\\b.pod\r\n"}},
        .arguments = {"/3", "{root}"},
@@ -334,11 +346,17 @@ std::vector<Scenario> scenarios() {
       // Code page 1252 holds "Été": the Windows program is handed the root in it.
       {.name = "a root with letters outside ASCII", .given = road, .arguments = {"/u", "/2", "{root}"}, .output = updating,
        .expected = {{"pods/7.ini", two_common}, {"pod.ini", "2\r\n{root}\\0\\base.pod\r\n{root}\\0\\maps.pod\r\n"}}, .root_folder = "\xc3\x89t\xc3\xa9"},
-      {.name = "read-only pod.ini",
+      // Code page 1252 lacks "Ł" and "ź": the root is not taken for the folder
+      // "Lódz" beside it, nor "/Ł" for the usage request "/?".
+      {.name = "a root outside the code page", .given = lookalike, .arguments = {"/u", "/3", "{root}\\\xc5\x81\xc3\xb3" "d\xc5\xba"},
+       .output = updating + seven_not_found + no_ini, .expected = lookalike_kept},
+      {.name = "an option outside the code page", .given = numbered_lists(), .arguments = {"/\xc5\x81", "/3", "{root}"}, .output = "",
+       .expected = {{"pod.ini", "3\r\n"}}},
+      {.name = "read-only pod.ini: /v names it alone",
        .given = with(numbered_lists(), {{"pod.ini", "earlier"}}),
-       .arguments = {"/3", "{root}"},
-       .output = no_pod_ini,
-       .expected = {{"pod.ini", "earlier"}}, .only = Only::windows,
+       .arguments = {"/e", "/v", "/3", "{root}"},
+       .output = no_pod_ini + "pod.ini not written: {here}\n",
+       .expected = {{"pod.ini", "earlier"}}, .status = 1, .only = Only::windows,
        .prepare = attrib({{"+r", "pod.ini"}})},
   };
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows release: a 32-bit console program importing only system DLLs, with
 # its version resource and application manifest, and the ZIP package holding it,
-# the README, the promises it links to and the licence. Another build (the x86-64 one the Wine tests may
-# run) is checked for its manifest too.
+# the README, the promises it links to and the licence, the same bytes however it
+# is packed. Another build (the x86-64 one the Wine tests may run) is checked for
+# its manifest too.
 # Usage: check_windows_release.sh <windows build directory> <version> [other program]
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -51,9 +52,17 @@ for value in "ProductName" "Quorvantis" "FileDescription" "FileVersion" "$versio
   grep -qx -F "$value" <<<"$strings" || fail "the version resource lacks \"$value\""
 done
 
-(cd "$build" && cpack -G ZIP >/dev/null)
-zip="$build/quorvantis-$version-win32.zip"
-[ -f "$zip" ] || fail "no package $zip"
-listing=$(cd "$build" && cmake -E tar tf "$zip" | sort)
-[ "$listing" = "$(printf 'LICENSE\nREADME.md\ndocs/\ndocs/promises.md\nquorvantis.exe')" ] || fail "the package holds: $listing"
+# The ZIP, packed twice, on two file systems under two time zones: the same bytes.
+pack=$(dirname "$0")/../../scripts/windows-zip.sh zip="$build/quorvantis-$version-win32.zip"
+shm=$(mktemp -d /dev/shm/quorvantis-zip-XXXXXX)
+trap 'rm -rf "$shm"' EXIT
+TZ=Asia/Tokyo TMPDIR=$build bash "$pack" "$exe" "$zip" >/dev/null
+TZ=America/New_York TMPDIR=$shm bash "$pack" "$exe" "$shm/again.zip" >/dev/null
+[ "$(sha256sum <"$zip")" = "$(sha256sum <"$shm/again.zip")" ] || fail "two packings of one program differ"
+listing=$(unzip -Z1 "$zip" | tr '\n' ' ')
+[ "$listing" = "quorvantis.exe README.md LICENSE.txt docs/promises.md " ] || fail "the package holds: $listing"
+unzip -p "$zip" LICENSE.txt | head -n 1 | grep -q $'\r$' || fail "the licence is not in CR LF"
+epoch=${SOURCE_DATE_EPOCH:-$(git -c safe.directory='*' -C "$(dirname "$0")" log -1 --format=%ct)}
+pe=$(od -An -tu4 -j$(($(od -An -tu4 -j60 -N4 "$exe") + 8)) -N4 "$exe" | tr -d ' ')
+[ "$pe" = "$epoch" ] || fail "the program's time stamp, $pe, is not SOURCE_DATE_EPOCH, $epoch: build it with scripts/windows-zip.sh"
 echo "Windows release: fine ($(wc -c <"$zip") bytes)"

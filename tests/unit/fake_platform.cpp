@@ -46,7 +46,7 @@ OpenResult MemoryFiles::look_up_for_writing(const std::string& path, WritingFile
   writing.exists = files.count(path) > 0;
   if (!writing.exists) return OpenResult::opened;
   writing.old_size = files.at(path).size();
-  writing.old_file = open_handle(path);
+  if (!write_only.count(path)) writing.old_file = open_handle(path);
   writing.in_place = in_place.count(path) > 0;
   if (!writing.in_place) return OpenResult::opened;
   if (busy_opens-- > 0) {

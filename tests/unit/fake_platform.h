@@ -45,6 +45,7 @@ class MemoryFiles final : public Files {
   std::map<std::string, std::string> files;
   std::set<std::string> read_only;
   std::set<std::string> in_place;  // files whose folder lets no new file take their place
+  std::set<std::string> write_only;  // files this user may write but not read
   std::vector<std::string> opened_for_reading;
   std::size_t read_size = 7;  // small, so that blocks split lines
   int open_handles = 0;

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+
+#include "common/current_folder.h"
 #include "fake_platform.h"
 #include "run/install_list.h"
 
@@ -63,10 +67,10 @@ TEST(InstallList, ReportsFailuresAndKeepsTheEarlierPodIni) {
     const auto before = fake.files.files;
     fake.files.fail_at(c.step);
     EXPECT_FALSE(install_list(fake.platform, root, 3, "day Monday"));
-    // "/v": the list was read whole only where writing pod.ini failed after opening it.
+    // "/v": the list was read whole only where writing pod.ini failed after opening it; not tried where it was not opened.
     const bool read = c.step == Step::write || c.step == Step::flush || c.step == Step::replace;
-    const std::string told = (read ? "list 3 read, chosen by day Monday, 2 lines: " : "list 3 not read, chosen by day Monday: ") +
-                             list_3 + "\npod.ini not written: C:\\run\\pod.ini\n";
+    const std::string told = (c.step == Step::open_for_writing ? "" : (read ? "list 3 read, chosen by day Monday, 2 lines: "
+                              : "list 3 not read, chosen by day Monday: ") + list_3 + "\n") + "pod.ini not written: C:\\run\\pod.ini\n";
     EXPECT_EQ(fake.console.output, c.message + (verbose ? told : "")) << static_cast<int>(c.step);
     EXPECT_EQ(fake.files.files, before) << static_cast<int>(c.step);
     EXPECT_EQ(fake.files.open_handles, 0);
@@ -81,6 +85,26 @@ TEST(InstallList, RefusesAPodIniThatMayNotBeWritten) {
   EXPECT_FALSE(install_list(fake.platform, root, 3));
   EXPECT_EQ(fake.console.output, "Error: cannot write pod.ini file\n<key>");
   EXPECT_EQ(fake.files.files["pod.ini"], "locked");
+}
+
+// "/v" names pod.ini by the whole current folder, as the platform tells it,
+// past the 255 characters a first try may hold.
+TEST(InstallList, TellsPodIniInALongCurrentFolderByItsWholeName) {
+  namespace fs = std::filesystem;
+  std::string top = (fs::temp_directory_path() / "quorvantis-unit-XXXXXX").string();
+  ASSERT_NE(mkdtemp(top.data()), nullptr);
+  const fs::path folder = fs::canonical(top) / std::string(150, 'l') / std::string(150, 'm'), before = fs::current_path();
+  fs::create_directories(folder);
+  fs::current_path(folder);
+  FakePlatform fake;
+  fake.platform.current_folder = current_folder;
+  fake.platform.verbose = true;
+  fake.files.files[list_3] = "0\r\n";
+  EXPECT_TRUE(install_list(fake.platform, root, 3, "day Monday"));
+  fs::current_path(before);
+  fs::remove_all(top);
+  EXPECT_EQ(fake.console.output, "list 3 read, chosen by day Monday, 1 lines: " + list_3 + "\npod.ini written: " +
+                                     folder.string() + "/pod.ini\n");
 }
 
 }  // namespace

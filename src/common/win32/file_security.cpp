@@ -5,13 +5,16 @@
 #include <cstring>
 #include <vector>
 
+#include "common/win32/handles.h"
+
 namespace {
 
 // A second handle to a file, for the access a call needs; closed with the object.
 class Reopened {
  public:
+  // With the right to read its attributes, by which it is known to be the same file.
   Reopened(HANDLE file, DWORD access, DWORD flags = 0)
-      : handle_(ReOpenFile(file, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, flags)) {}
+      : handle_(win32::reopen(file, access | FILE_READ_ATTRIBUTES, win32::share_all, flags)) {}
   // For `access`, and where this user may not have that, for `fewer`.
   Reopened(HANDLE file, DWORD access, DWORD fewer, bool& all) : Reopened(file, access) {
     all = is_open();
@@ -139,6 +142,26 @@ std::vector<unsigned char> permissions_for(PACL old_permissions, PACL inherited)
   return list;
 }
 
+// A mandatory label set on the file itself, such as "High", which keeps
+// programs of lower integrity from writing it. Read with READ_CONTROL alone;
+// where it cannot be read, it is taken to be there.
+bool has_own_label(const Reopened& file) {
+  PACL labels = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!file.is_open() || GetSecurityInfo(file.get(), SE_FILE_OBJECT, LABEL_SECURITY_INFORMATION, nullptr, nullptr,
+                                         nullptr, &labels, &descriptor) != ERROR_SUCCESS) {
+    return true;
+  }
+  bool own = false;
+  for (DWORD i = 0; labels != nullptr && i < labels->AceCount; ++i) {
+    const ACE_HEADER* entry = entry_of(labels, i);
+    own = own || entry == nullptr ||
+          (entry->AceType == SYSTEM_MANDATORY_LABEL_ACE_TYPE && (entry->AceFlags & INHERITED_ACE) == 0);
+  }
+  LocalFree(descriptor);
+  return own;
+}
+
 bool is_trusted(PSID sid, PSID user, PSID owner) {
   return EqualSid(sid, user) || EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
          IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
@@ -167,7 +190,12 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file) {
   bool may_give_away = false;
   const Reopened new_permissions(new_file, READ_CONTROL | WRITE_DAC | WRITE_OWNER, READ_CONTROL | WRITE_DAC,
                                  may_give_away);
-  if (!old_security.read(Reopened(old_file, READ_CONTROL)) || !new_security.read(new_permissions)) return false;
+  const Reopened old_control(old_file, READ_CONTROL);
+  if (!old_security.read(old_control) || !new_security.read(new_permissions)) return false;
+  // A label is not carried over: the new file would take what the folder
+  // gives, and a lower one than the old file's could be written by programs
+  // that the old one kept out.
+  if (has_own_label(old_control)) return false;
   // Where the folder gives a new file more than the old file allows, the new
   // file is not used, not even for the moment until its permissions are set:
   // another program could open it in that moment.
@@ -195,12 +223,12 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file) {
                          old_security.group, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
-bool only_trusted_may_add(HANDLE folder, HANDLE file) {
+bool only_trusted_may_add(HANDLE folder, HANDLE owned, DWORD flags) {
   Security folder_security;
   Security file_security;
   ProcessUser user;
   if (!folder_security.read(Reopened(folder, READ_CONTROL, FILE_FLAG_BACKUP_SEMANTICS)) ||
-      !file_security.read(Reopened(file, READ_CONTROL)) || !read_this_user(user)) {
+      !file_security.read(Reopened(owned, READ_CONTROL, flags)) || !read_this_user(user)) {
     return false;
   }
   const PSID owner = file_security.owner;

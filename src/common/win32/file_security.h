@@ -9,13 +9,15 @@
 // same: the folder gave it an entry that the old file lacks, or not one that
 // the old file denies, which would have let someone in for a moment; its
 // permissions still differ once set; or this user may not give it the old
-// owner. Both files are reached through their handles alone.
+// owner; or the old file has a mandatory label of its own, which a new file
+// would not take. Both files are reached through their handles alone.
 bool carry_security_over(HANDLE old_file, HANDLE new_file);
 
 // Nobody but this user, the system, the administrators and the owner of
-// `file` may add a file to `folder`, or change who may: no other account can
-// have put a second name of someone else's file there.
-bool only_trusted_may_add(HANDLE folder, HANDLE file);
+// `owned` (a file, or a link opened as itself with `flags`) may add a name to
+// `folder`, or change who may: no other account can have put a second name of
+// someone else's file there, nor moved a link in.
+bool only_trusted_may_add(HANDLE folder, HANDLE owned, DWORD flags = 0);
 
 // A link, opened as itself, is followed to `file` only where its owner may
 // lead there: it is this user's, the system's or the administrators', or

@@ -7,6 +7,7 @@
 #include "common/paths.h"
 #include "common/win32/file_security.h"
 #include "common/win32/handles.h"
+#include "common/win32/kept_by_ntfs.h"
 #include "common/win32/look_up.h"
 #include "common/win32/redirection_guard.h"
 #include "common/win32/wide_text.h"
@@ -34,10 +35,42 @@ bool is_regular_file(HANDLE file, FILE_STANDARD_INFO& standard) {
 // Whether this user may open the file for `access`, sharing `sharing`; a file
 // another program holds may be later.
 DWORD may_open(HANDLE file, DWORD access, DWORD sharing = share_all) {
-  HANDLE opened = ReOpenFile(file, access, sharing, 0);
+  HANDLE opened = reopen(file, access, sharing);
   if (opened == INVALID_HANDLE_VALUE) return GetLastError();
   CloseHandle(opened);
   return ERROR_SUCCESS;
+}
+
+template <typename Function>
+Function function_of(HMODULE module, const char* name) {
+  return module == nullptr ? nullptr
+                           : reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+}
+
+// A DLL of the system's own folder, never one of the same name elsewhere.
+HMODULE system_library(const wchar_t* name) {
+  using LoadLibraryEx = HMODULE(WINAPI*)(LPCWSTR, HANDLE, DWORD);
+  constexpr DWORD search_system32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  const auto load = function_of<LoadLibraryEx>(GetModuleHandleW(L"kernel32.dll"), "LoadLibraryExW");
+  // Refused where Windows 7 lacks the update that knows the flag.
+  return load == nullptr ? nullptr : load(name, nullptr, search_system32);
+}
+
+// The system's random numbers: ProcessPrng (Windows 10 on), BCryptGenRandom
+// (Windows 7 on), and RtlGenRandom only where neither is there, each looked up
+// while the program runs, so that it imports no DLL more.
+bool random_bytes(void* buffer, ULONG size) {
+  using ProcessPrng = BOOL(WINAPI*)(PBYTE, SIZE_T);
+  using GenRandom = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
+  using RtlGenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+  constexpr ULONG system_preferred = 0x00000002;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
+  const auto process_prng = function_of<ProcessPrng>(system_library(L"bcryptprimitives.dll"), "ProcessPrng");
+  if (process_prng != nullptr) return process_prng(static_cast<PBYTE>(buffer), size) != 0;
+  const auto gen_random = function_of<GenRandom>(system_library(L"bcrypt.dll"), "BCryptGenRandom");
+  if (gen_random != nullptr) return gen_random(nullptr, static_cast<PUCHAR>(buffer), size, system_preferred) >= 0;
+  // With no import library of its own, from advapi32, which the program imports already.
+  const auto rtl_gen_random = function_of<RtlGenRandom>(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036");
+  return rtl_gen_random != nullptr && rtl_gen_random(buffer, size) != 0;
 }
 
 // Sixteen bits a name from the system's random numbers, so that another
@@ -46,14 +79,7 @@ DWORD may_open(HANDLE file, DWORD access, DWORD sharing = share_all) {
 class NameNumbers {
  public:
   NameNumbers() {
-    // RtlGenRandom, with no import library of its own, from advapi32, which
-    // the program imports already.
-    using GenerateRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    const HMODULE advapi32 = GetModuleHandleW(L"advapi32.dll");
-    const auto generate = advapi32 == nullptr ? nullptr
-                                              : reinterpret_cast<GenerateRandom>(reinterpret_cast<void (*)()>(
-                                                    GetProcAddress(advapi32, "SystemFunction036")));
-    if (generate != nullptr && generate(numbers_, sizeof numbers_)) return;
+    if (random_bytes(numbers_, sizeof numbers_)) return;
     for (unsigned i = 0; i < name_attempts; ++i) numbers_[i] = static_cast<std::uint16_t>(GetCurrentProcessId() + i);
   }
   unsigned operator[](unsigned i) const { return numbers_[i]; }
@@ -66,7 +92,7 @@ class NameNumbers {
 // the length is read only then.
 OpenResult open_in_place(WritingFile& writing) {
   writing.in_place = true;
-  HANDLE file = ReOpenFile(handle_of(writing.judged), GENERIC_WRITE, FILE_SHARE_READ, 0);
+  HANDLE file = reopen(handle_of(writing.judged), write_access, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return failure(GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file, &size)) {
@@ -86,6 +112,17 @@ void remove_new_file(WritingFile& writing) {
   writing.temporary_name.clear();
 }
 
+// The whole file, from its start, up to the most the writer rewrites in place.
+bool read_whole(HANDLE file, std::string& bytes) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return false;
+  bytes.resize(static_cast<std::size_t>(size.QuadPart));
+  OVERLAPPED at{};
+  DWORD got = 0;
+  return bytes.empty() ||
+         (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, &at) && got == bytes.size());
+}
+
 bool move_to(HANDLE file, std::uint64_t offset) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(offset);
@@ -94,7 +131,13 @@ bool move_to(HANDLE file, std::uint64_t offset) {
 
 class Win32Files final : public Files {
  public:
-  Win32Files() { guard_against_untrusted_junctions(); }
+  Win32Files() : guarded_(guard_against_untrusted_junctions()) {}
+
+  std::string verbose_note() const override {
+    // The guard needs Windows 10 22H2 or Windows 11.
+    return guarded_ ? std::string()
+                    : "no junction guard for this elevated or service run: any user's junctions are followed\n";
+  }
 
   // The ANSI file functions take MAX_PATH characters with the terminating NUL.
   std::size_t longest_path() const override { return MAX_PATH - 1; }
@@ -105,8 +148,7 @@ class Win32Files final : public Files {
     if (judged == INVALID_HANDLE_VALUE) return false;
     FILE_STANDARD_INFO standard{};
     // Shared for deletion too, so that another run may replace the file while it is read.
-    HANDLE handle = is_regular_file(judged, standard) ? ReOpenFile(judged, GENERIC_READ, share_all, 0)
-                                                      : INVALID_HANDLE_VALUE;
+    HANDLE handle = is_regular_file(judged, standard) ? reopen(judged, read_access, share_all) : INVALID_HANDLE_VALUE;
     CloseHandle(judged);
     file.handle = number_of(handle);
     return file.is_open();
@@ -146,12 +188,12 @@ class Win32Files final : public Files {
     // The rights a plain open for writing needs, and replacing it the right to
     // delete it. A file that another program holds is only busy, unless it
     // holds it without sharing its deletion alone: that file is written in place.
-    DWORD error = may_open(file, GENERIC_WRITE | DELETE);
+    DWORD error = may_open(file, write_access | DELETE);
     const bool may_replace = error == ERROR_SUCCESS;
-    if (error == ERROR_ACCESS_DENIED) error = may_open(file, GENERIC_WRITE);
-    if (error == ERROR_SHARING_VIOLATION) error = may_open(file, GENERIC_WRITE, FILE_SHARE_READ);
+    if (error == ERROR_ACCESS_DENIED) error = may_open(file, write_access);
+    if (error == ERROR_SHARING_VIOLATION) error = may_open(file, write_access, FILE_SHARE_READ);
     if (error != ERROR_SUCCESS) return ended(writing, failure(error));
-    writing.old_file.handle = number_of(ReOpenFile(file, GENERIC_READ, share_all, 0));
+    writing.old_file.handle = number_of(reopen(file, read_access, share_all));
     writing.old_size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
     const std::wstring found = final_path(file);
     // A link whose file cannot be named is written through in place rather
@@ -162,9 +204,10 @@ class Win32Files final : public Files {
     // A file of several names is rewritten in place, so that every name gets
     // the new contents, but only where no other account may add names to its
     // folder: elsewhere, one could have given someone else's file this name
-    // to have it rewritten. An encrypted file too: a new one would take its
-    // encryption from the folder, and not the keys of the old one's users.
+    // to have it rewritten. An encrypted file too, and one with more than its
+    // bytes that a new file would lose.
     if (!may_replace || (information.dwFileAttributes & FILE_ATTRIBUTE_ENCRYPTED) != 0 ||
+        holds_more_than_its_bytes(file) ||
         (standard.NumberOfLinks > 1 && only_trusted_may_add(handle_of(writing.folder), file))) {
       return ended(writing, open_in_place(writing));
     }
@@ -188,7 +231,9 @@ class Win32Files final : public Files {
     const NameNumbers numbers;
     for (unsigned attempt = 0; attempt < name_attempts; ++attempt) {
       const std::wstring name = target + wide_from_ansi(temporary_file_name("", numbers[attempt]));
-      HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, attributes, nullptr);
+      // Readable too, for the rare case it must be copied over the target in place.
+      HANDLE file = CreateFileW(name.c_str(), write_access | read_access | DELETE, 0, nullptr, CREATE_NEW, attributes,
+                                nullptr);
       if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         // Not ERROR_ALREADY_EXISTS: CREATE_NEW reports a name taken so.
@@ -197,7 +242,7 @@ class Win32Files final : public Files {
       }
       writing.file.handle = number_of(file);
       writing.temporary_name = utf8_from_wide(name);
-      if (writing.exists && !carry_security_over(judged, file)) {
+      if (writing.exists && (!stored_alike(judged, file) || !carry_security_over(judged, file))) {
         remove_new_file(writing);
         return open_in_place(writing);
       }
@@ -254,6 +299,8 @@ class Win32Files final : public Files {
   // ReplaceFile: where it fails without a backup file, it may leave the
   // target gone and the new file under its temporary name.
   ReplaceResult replace(WritingFile& writing) override {
+    // Known again by its number, should it have to be written in place.
+    const FileIdentity judged = identity_of(handle_of(writing.judged));
     // No file is renamed over while a program has it open, this one too.
     close_handle(writing.old_file.handle);
     close_handle(writing.judged);
@@ -269,12 +316,27 @@ class Win32Files final : public Files {
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     target.copy(rename->FileName, target.size());
     rename->FileName[target.size()] = L'\0';
-    if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename,
-                                   static_cast<DWORD>(buffer.size()))) {
-      writing.temporary_name.clear();
-      return ReplaceResult::done;
+    auto renamed = [&] {
+      if (SetFileInformationByHandle(handle_of(writing.file), FileRenameInfo, rename,
+                                     static_cast<DWORD>(buffer.size()))) {
+        writing.temporary_name.clear();
+        return ReplaceResult::done;
+      }
+      return is_busy(GetLastError()) ? ReplaceResult::busy : ReplaceResult::failed;
+    };
+    ReplaceResult result = renamed();
+    // A program that keeps the target open, but lets others write it (a
+    // virus scanner, an indexer, a backup), is waited for here, as long as
+    // the writer waits for a busy file; after that, the new bytes are
+    // written over the old in place. Any other holder keeps the target from
+    // this program's writes too: the writer waits, then reports it.
+    if (result != ReplaceResult::busy || !writes_in_place(writing, judged, false)) return result;
+    for (int pause_ms = 15; result == ReplaceResult::busy && pause_ms <= 960; pause_ms *= 2) {
+      Sleep(static_cast<DWORD>(pause_ms));
+      result = renamed();
     }
-    return is_busy(GetLastError()) ? ReplaceResult::busy : ReplaceResult::failed;
+    if (result != ReplaceResult::busy) return result;
+    return writes_in_place(writing, judged, true) ? ReplaceResult::done : ReplaceResult::failed;
   }
 
   void close(const WritingFile& writing) override {
@@ -288,6 +350,40 @@ class Win32Files final : public Files {
   void pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
 
  private:
+  // Opens the target by its name, checked to be the file judged, for writing
+  // in place, sharing only reading; with `write` set, also writes the new
+  // file's bytes over it, as the writer rewrites a file in place: the new
+  // bytes from the start, the tail cut once they are on the disk, and the old
+  // ones written back on any failure, where this user may read them.
+  bool writes_in_place(const WritingFile& writing, const FileIdentity& judged, bool write) {
+    const std::wstring name = wide_from_utf8(writing.target);
+    auto open = [&](DWORD access) {
+      return CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+                         nullptr);
+    };
+    HANDLE target = open(read_access | write_access);
+    const bool readable = target != INVALID_HANDLE_VALUE;
+    if (!readable && GetLastError() == ERROR_ACCESS_DENIED) target = open(write_access);
+    if (target == INVALID_HANDLE_VALUE) return false;
+    const FileHandle file{number_of(target)};
+    std::string old_bytes, new_bytes;
+    LARGE_INTEGER old_size{};
+    bool written = may_be_same_file(identity_of(target), judged) && GetFileSizeEx(target, &old_size);
+    if (written && write) {
+      const bool can_restore = readable && read_whole(target, old_bytes);
+      written = (can_restore || !readable) && read_whole(handle_of(writing.file), new_bytes) &&
+                this->write(file, 0, new_bytes.data(), new_bytes.size()) && flush_to_disk(file) &&
+                (new_bytes.size() >= static_cast<std::uint64_t>(old_size.QuadPart) ||
+                 (cut(file, new_bytes.size()) && flush_to_disk(file)));
+      if (!written && can_restore) {
+        (void)(this->write(file, 0, old_bytes.data(), old_bytes.size()) && cut(file, old_bytes.size()) &&
+               flush_to_disk(file));
+      }
+    }
+    CloseHandle(target);
+    return written;
+  }
+
   // The look-up's end: where nothing is open for writing, nothing it holds
   // stays open either, so that a second look-up starts afresh.
   OpenResult ended(WritingFile& writing, OpenResult result) {
@@ -297,6 +393,10 @@ class Win32Files final : public Files {
     }
     return result;
   }
+
+  // Whether junctions that ordinary users made are kept from the run, where
+  // it has the power to need that.
+  const bool guarded_;
 };
 
 }  // namespace

@@ -51,6 +51,25 @@ std::wstring folder_of(const std::wstring& path, std::wstring& name) {
   return folder;
 }
 
+// The folder that holds the link at `name`, the link opened as itself: no
+// account but this user, the system, the administrators and the link's owner
+// may add a name to it, so that no other account can have moved the link in.
+// The folder is opened by its name and then checked to be the one the link
+// lies in.
+bool is_in_trusted_folder(const std::wstring& name, HANDLE link) {
+  std::wstring leaf;
+  const std::wstring folder_path = folder_of(full_path(name), leaf);
+  if (folder_path.empty()) return false;
+  HANDLE folder = open_to_judge(folder_path, FILE_FLAG_BACKUP_SEMANTICS);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const std::wstring held = final_path(folder);
+  const std::wstring found = folder_of(final_path(link), leaf);
+  const bool trusted = !held.empty() && !found.empty() && same_path(held, found) &&
+                       only_trusted_may_add(folder, link, FILE_FLAG_OPEN_REPARSE_POINT);
+  CloseHandle(folder);
+  return trusted;
+}
+
 }  // namespace
 
 std::wstring full_path(const std::wstring& path) {
@@ -77,7 +96,8 @@ std::wstring final_path(HANDLE file) {
 }
 
 // The file a name reaches, through a link where it is one, and only where
-// the link's owner may lead there. A name that is no link is opened once,
+// the link's owner may lead there and no other account may have put the link
+// where it is. A name that is no link is opened once,
 // and that handle is the file.
 HANDLE open_target(const std::wstring& name, bool& is_link) {
   HANDLE link = open_to_judge(name, FILE_FLAG_OPEN_REPARSE_POINT);
@@ -95,7 +115,7 @@ HANDLE open_target(const std::wstring& name, bool& is_link) {
     return INVALID_HANDLE_VALUE;
   }
   HANDLE file = open_to_judge(name, 0);
-  if (file != INVALID_HANDLE_VALUE && !may_follow(link, file)) {
+  if (file != INVALID_HANDLE_VALUE && (!may_follow(link, file) || !is_in_trusted_folder(name, link))) {
     CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
     SetLastError(ERROR_ACCESS_DENIED);

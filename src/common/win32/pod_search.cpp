@@ -21,25 +21,6 @@ bool is_no_folder(const std::string& directory) {
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// The name in the ANSI code page, byte for byte as the ANSI functions would
-// give it; false when the code page cannot hold it. Those functions would
-// give "?" or a look-alike instead, which names no file, or another one.
-bool ansi_name(const wchar_t* name, std::string& result) {
-  // Under UTF-8 as the code page, every valid name converts exactly; the
-  // flags for the other code pages would make the call fail.
-  const bool utf8 = GetACP() == CP_UTF8;
-  const UINT code_page = utf8 ? CP_UTF8 : CP_ACP;  // by name, as WC_ERR_INVALID_CHARS asks
-  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL used_default = FALSE;
-  BOOL* inexact = utf8 ? nullptr : &used_default;
-  const int length = WideCharToMultiByte(code_page, flags, name, -1, nullptr, 0, nullptr, inexact);
-  if (length <= 0 || used_default) return false;
-  result.assign(static_cast<std::size_t>(length), '\0');
-  if (WideCharToMultiByte(code_page, flags, name, -1, result.data(), length, nullptr, inexact) != length) return false;
-  result.pop_back();  // the terminating NUL
-  return !used_default;
-}
-
 class Win32PodSearch final : public PodSearch {
  public:
   SearchResult find_pods(const std::string& directory, std::vector<std::string>& names) override {
@@ -53,7 +34,8 @@ class Win32PodSearch final : public PodSearch {
       // "*.pod" also matches a short alias such as X~1.POD of x.podcast:
       // only the name itself counts.
       std::string name;
-      if ((found.dwFileAttributes & never_pods) == 0 && ansi_name(found.cFileName, name) && has_pod_extension(name)) {
+      if ((found.dwFileAttributes & never_pods) == 0 && ansi_from_wide(found.cFileName, name) &&
+          has_pod_extension(name)) {
         names.push_back(std::move(name));
       }
     } while (FindNextFileW(search, &found));

@@ -24,17 +24,18 @@ bool runs_with_power() {
 
 }  // namespace
 
-void guard_against_untrusted_junctions() {
-  if (!runs_with_power()) return;
+bool guard_against_untrusted_junctions() {
+  if (!runs_with_power()) return true;
   // Looked up, as Windows 7 lacks it.
   using SetPolicy = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
   const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
   const auto set_policy = kernel32 == nullptr ? nullptr
                                               : reinterpret_cast<SetPolicy>(reinterpret_cast<void (*)()>(
                                                     GetProcAddress(kernel32, "SetProcessMitigationPolicy")));
-  if (set_policy == nullptr) return;
+  if (set_policy == nullptr) return false;
   PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
   policy.EnforceRedirectionTrust = 1;
-  // Refused where Windows does not know the policy yet: the run goes on without it.
-  set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy);
+  // Refused where Windows does not know the policy yet (before Windows 10
+  // 22H2 and Windows 11): the run goes on without it.
+  return set_policy(ProcessRedirectionTrustPolicy, &policy, sizeof policy) != 0;
 }

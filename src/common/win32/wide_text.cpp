@@ -24,3 +24,19 @@ std::string utf8_from_wide(const std::wstring& text) {
   WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), length, nullptr, nullptr);
   return result;
 }
+
+bool ansi_from_wide(const wchar_t* text, std::string& result) {
+  // Under UTF-8 as the code page, every valid text converts exactly; the
+  // flags for the other code pages would make the call fail.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const UINT code_page = utf8 ? CP_UTF8 : CP_ACP;  // by name, as WC_ERR_INVALID_CHARS asks
+  const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL used_default = FALSE;
+  BOOL* inexact = utf8 ? nullptr : &used_default;
+  const int length = WideCharToMultiByte(code_page, flags, text, -1, nullptr, 0, nullptr, inexact);
+  if (length <= 0 || used_default) return false;
+  result.assign(static_cast<std::size_t>(length), '\0');
+  if (WideCharToMultiByte(code_page, flags, text, -1, result.data(), length, nullptr, inexact) != length) return false;
+  result.pop_back();  // the terminating NUL
+  return !used_default;
+}
