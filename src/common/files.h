@@ -61,12 +61,8 @@ class Files {
   // Reads at most `capacity` bytes; `count` is 0 at the end of the file.
   virtual bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) = 0;
   virtual void close_reading(FileHandle file) = 0;
-  // The next read starts from the file's beginning again. False where the
-  // platform cannot: a writer then keeps what it read before.
-  virtual bool rewind(FileHandle file) {
-    (void)file;
-    return false;
-  }
+  // The next read starts from the file's beginning again.
+  virtual bool rewind(FileHandle file) = 0;
 
   // Looks the target up and judges it: refused where it exists but may not be
   // written (not a regular file, no write permission at all, or not for this

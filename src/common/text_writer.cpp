@@ -121,14 +121,10 @@ bool TextWriter::finish_in_place() {
   const FileHandle file = writing_.file;
   // The old contents count only as read once the target is held against
   // other writers: read before, to compare, they are read again, so that the
-  // cut and the writing back use what is there now. Where the platform cannot
-  // read them again, bytes of another length than the file's now fail.
+  // cut and the writing back use what is there now.
   if (old_bytes_read_ && !old_bytes_held_) {
-    if (files_.rewind(writing_.old_file)) {
-      old_bytes_read_ = false;
-    } else if (old_bytes_.size() != writing_.old_size) {
-      return false;
-    }
+    if (!files_.rewind(writing_.old_file)) return false;
+    old_bytes_read_ = false;
   }
   // Where this user may write the file but not read it, nothing can be
   // written back: the same checks are made, and then the file is written.

@@ -32,6 +32,10 @@ class MemoryFiles final : public Files {
   bool open_for_reading(const std::string& path, FileHandle& file) override;
   bool read(FileHandle file, char* buffer, std::size_t capacity, std::size_t& count) override;
   void close_reading(FileHandle file) override;
+  bool rewind(FileHandle file) override {
+    positions_.at(file.handle) = 0;
+    return true;
+  }
   OpenResult look_up_for_writing(const std::string& path, WritingFile& writing) override;
   OpenResult open_for_writing(WritingFile& writing) override;
   bool reserve(FileHandle file, std::uint64_t size) override;

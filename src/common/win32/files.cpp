@@ -164,6 +164,8 @@ class Win32Files final : public Files {
 
   void close_reading(FileHandle file) override { CloseHandle(handle_of(file)); }
 
+  bool rewind(FileHandle file) override { return move_to(handle_of(file), 0); }
+
   OpenResult look_up_for_writing(const std::string& path, WritingFile& writing) override {
     writing = {};
     const std::wstring name = wide_from_ansi(path);
