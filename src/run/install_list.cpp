@@ -27,19 +27,22 @@ void copy_with_root(std::string_view text, const std::string& root, bool& first_
   }
 }
 
-// Copies the list file to pod.ini. `list_read` tells whether all of the list
-// file was read; `list_tried` is cleared where pod.ini could not be opened, so
-// that the list was never read from; the result, whether pod.ini was written.
+// What became of the list file: read whole, failed itself, or left unread
+// because pod.ini could not take it, when the list file is not at fault.
+enum class ListFile { read, failed, left };
+
+// Copies the list file to pod.ini; the result, whether pod.ini was written.
 bool copy_list(Platform& platform, const std::string& root, const std::string& list_name, std::size_t& lines,
-               bool& list_tried, bool& list_read) {
+               ListFile& list_file) {
+  list_file = ListFile::failed;
   TextReader list(platform.files);
   if (!list.open(list_name)) {
     report_error(platform, messages::cannot_open_ini);
     return false;
   }
+  list_file = ListFile::left;
   TextWriter pod_ini(platform.files);
   if (!pod_ini.open(pod_ini_name)) {
-    list_tried = false;  // opened, but not a byte read
     report_error(platform, messages::cannot_write_pod_ini);
     return false;
   }
@@ -49,6 +52,7 @@ bool copy_list(Platform& platform, const std::string& root, const std::string& l
   for (;;) {
     if (!list.read(text)) {
       // pod.ini keeps what it held: the unfinished writer is dropped.
+      list_file = ListFile::failed;
       report_error(platform, messages::cannot_open_ini);
       return false;
     }
@@ -61,7 +65,7 @@ bool copy_list(Platform& platform, const std::string& root, const std::string& l
       return false;
     }
   }
-  list_read = true;
+  list_file = ListFile::read;
   if (!pod_ini.finish()) {
     report_error(platform, messages::cannot_write_pod_ini);
     return false;
@@ -74,16 +78,16 @@ bool copy_list(Platform& platform, const std::string& root, const std::string& l
 bool install_list(Platform& platform, const std::string& root, int list_number, std::string_view chosen_by) {
   const std::string list_name = list_file_name(root, list_number);
   std::size_t lines = 0;
-  bool list_tried = true;
-  bool list_read = false;
-  const bool written = copy_list(platform, root, list_name, lines, list_tried, list_read);
+  ListFile list_file = ListFile::failed;
+  const bool written = copy_list(platform, root, list_name, lines, list_file);
   if (platform.verbose) {
-    // Where pod.ini could not be opened the list was not tried: a line for it
-    // would name a file that did not fail.
-    if (list_tried) {
-      std::string line = "list " + std::to_string(list_number) + (list_read ? " read" : " not read");
+    // Where pod.ini failed before the list was read whole, the list is not
+    // named: a line for it would blame a file that did not fail.
+    if (list_file != ListFile::left) {
+      const bool read = list_file == ListFile::read;
+      std::string line = "list " + std::to_string(list_number) + (read ? " read" : " not read");
       line += ", chosen by " + std::string(chosen_by);
-      if (list_read) line += ", " + std::to_string(lines) + " lines";
+      if (read) line += ", " + std::to_string(lines) + " lines";
       platform.console.write(line + ": " + list_name + "\n");
     }
     platform.console.write(std::string(written ? "pod.ini written: " : "pod.ini not written: ") +
