@@ -57,17 +57,21 @@ HMODULE system_library(const wchar_t* name) {
 }
 
 // The system's random numbers: ProcessPrng (Windows 10 on), BCryptGenRandom
-// (Windows 7 on), and RtlGenRandom only where neither is there, each looked up
-// while the program runs, so that it imports no DLL more.
+// (its system generator from Vista SP2 on), and RtlGenRandom only where
+// neither is there or gives any, each looked up while the program runs, so
+// that it imports no DLL more.
 bool random_bytes(void* buffer, ULONG size) {
   using ProcessPrng = BOOL(WINAPI*)(PBYTE, SIZE_T);
   using GenRandom = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
   using RtlGenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
   constexpr ULONG system_preferred = 0x00000002;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
   const auto process_prng = function_of<ProcessPrng>(system_library(L"bcryptprimitives.dll"), "ProcessPrng");
-  if (process_prng != nullptr) return process_prng(static_cast<PBYTE>(buffer), size) != 0;
+  if (process_prng != nullptr && process_prng(static_cast<PBYTE>(buffer), size)) return true;
+  // Vista before SP2 refuses the flag that asks for the system's generator.
   const auto gen_random = function_of<GenRandom>(system_library(L"bcrypt.dll"), "BCryptGenRandom");
-  if (gen_random != nullptr) return gen_random(nullptr, static_cast<PUCHAR>(buffer), size, system_preferred) >= 0;
+  if (gen_random != nullptr && gen_random(nullptr, static_cast<PUCHAR>(buffer), size, system_preferred) >= 0) {
+    return true;
+  }
   // With no import library of its own, from advapi32, which the program imports already.
   const auto rtl_gen_random = function_of<RtlGenRandom>(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036");
   return rtl_gen_random != nullptr && rtl_gen_random(buffer, size) != 0;
