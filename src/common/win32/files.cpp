@@ -360,19 +360,27 @@ class Win32Files final : public Files {
   // bytes from the start, the tail cut once they are on the disk, and the old
   // ones written back on any failure, where this user may read them.
   bool writes_in_place(const WritingFile& writing, const FileIdentity& judged, bool write) {
+    // Found as itself, a link at the name not followed; its bytes then
+    // through a second handle that the file's own filter serves, where its
+    // data lies elsewhere (deduplicated, compact /exe, a cloud's files): the
+    // first handle would reach the bare reparse point.
     const std::wstring name = wide_from_utf8(writing.target);
-    auto open = [&](DWORD access) {
-      return CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
-    };
-    HANDLE target = open(read_access | write_access);
-    const bool readable = target != INVALID_HANDLE_VALUE;
-    if (!readable && GetLastError() == ERROR_ACCESS_DENIED) target = open(write_access);
+    HANDLE found = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (found == INVALID_HANDLE_VALUE) return false;
+    HANDLE target = INVALID_HANDLE_VALUE;
+    bool readable = false;
+    if (may_be_same_file(identity_of(found), judged)) {
+      target = reopen(found, read_access | write_access, FILE_SHARE_READ);
+      readable = target != INVALID_HANDLE_VALUE;
+      if (!readable && GetLastError() == ERROR_ACCESS_DENIED) target = reopen(found, write_access, FILE_SHARE_READ);
+    }
+    CloseHandle(found);
     if (target == INVALID_HANDLE_VALUE) return false;
     const FileHandle file{number_of(target)};
     std::string old_bytes, new_bytes;
     LARGE_INTEGER old_size{};
-    bool written = may_be_same_file(identity_of(target), judged) && GetFileSizeEx(target, &old_size);
+    bool written = GetFileSizeEx(target, &old_size) != 0;
     if (written && write) {
       const bool can_restore = readable && read_whole(target, old_bytes);
       written = (can_restore || !readable) && read_whole(handle_of(writing.file), new_bytes) &&
