@@ -162,9 +162,14 @@ bool has_own_label(const Reopened& file) {
   return own;
 }
 
+// A descriptor may lack an owner or a group (one that a share's server or
+// another file system makes up); EqualSid takes two valid SIDs.
+bool same_sid(PSID a, PSID b) { return a == nullptr || b == nullptr ? a == b : EqualSid(a, b) != 0; }
+
+// An owner that is not known is nobody trusted.
 bool is_trusted(PSID sid, PSID user, PSID owner) {
-  return EqualSid(sid, user) || EqualSid(sid, owner) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-         IsWellKnownSid(sid, WinBuiltinAdministratorsSid);
+  return sid != nullptr && (EqualSid(sid, user) || (owner != nullptr && EqualSid(sid, owner)) ||
+                            IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid));
 }
 
 bool read_this_user(ProcessUser& user) {
@@ -213,11 +218,11 @@ bool carry_security_over(HANDLE old_file, HANDLE new_file) {
       return false;
     }
   }
-  if (EqualSid(old_security.owner, new_security.owner) && EqualSid(old_security.group, new_security.group)) {
+  if (same_sid(old_security.owner, new_security.owner) && same_sid(old_security.group, new_security.group)) {
     return true;
   }
   // Where this user may not give the file away, the old file is written in place instead.
-  return may_give_away &&
+  return may_give_away && old_security.owner != nullptr && old_security.group != nullptr &&
          SetSecurityInfo(new_permissions.get(), SE_FILE_OBJECT,
                          OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, old_security.owner,
                          old_security.group, nullptr, nullptr) == ERROR_SUCCESS;

@@ -57,17 +57,21 @@ HMODULE system_library(const wchar_t* name) {
 }
 
 // The system's random numbers: ProcessPrng (Windows 10 on), BCryptGenRandom
-// (Windows 7 on), and RtlGenRandom only where neither is there, each looked up
-// while the program runs, so that it imports no DLL more.
+// (its system generator from Vista SP2 on), and RtlGenRandom only where
+// neither is there or gives any, each looked up while the program runs, so
+// that it imports no DLL more.
 bool random_bytes(void* buffer, ULONG size) {
   using ProcessPrng = BOOL(WINAPI*)(PBYTE, SIZE_T);
   using GenRandom = LONG(WINAPI*)(void*, PUCHAR, ULONG, ULONG);
   using RtlGenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
   constexpr ULONG system_preferred = 0x00000002;  // BCRYPT_USE_SYSTEM_PREFERRED_RNG
   const auto process_prng = function_of<ProcessPrng>(system_library(L"bcryptprimitives.dll"), "ProcessPrng");
-  if (process_prng != nullptr) return process_prng(static_cast<PBYTE>(buffer), size) != 0;
+  if (process_prng != nullptr && process_prng(static_cast<PBYTE>(buffer), size)) return true;
+  // Vista before SP2 refuses the flag that asks for the system's generator.
   const auto gen_random = function_of<GenRandom>(system_library(L"bcrypt.dll"), "BCryptGenRandom");
-  if (gen_random != nullptr) return gen_random(nullptr, static_cast<PUCHAR>(buffer), size, system_preferred) >= 0;
+  if (gen_random != nullptr && gen_random(nullptr, static_cast<PUCHAR>(buffer), size, system_preferred) >= 0) {
+    return true;
+  }
   // With no import library of its own, from advapi32, which the program imports already.
   const auto rtl_gen_random = function_of<RtlGenRandom>(GetModuleHandleW(L"advapi32.dll"), "SystemFunction036");
   return rtl_gen_random != nullptr && rtl_gen_random(buffer, size) != 0;
@@ -358,19 +362,27 @@ class Win32Files final : public Files {
   // bytes from the start, the tail cut once they are on the disk, and the old
   // ones written back on any failure, where this user may read them.
   bool writes_in_place(const WritingFile& writing, const FileIdentity& judged, bool write) {
+    // Found as itself, a link at the name not followed; its bytes then
+    // through a second handle that the file's own filter serves, where its
+    // data lies elsewhere (deduplicated, compact /exe, a cloud's files): the
+    // first handle would reach the bare reparse point.
     const std::wstring name = wide_from_utf8(writing.target);
-    auto open = [&](DWORD access) {
-      return CreateFileW(name.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
-                         nullptr);
-    };
-    HANDLE target = open(read_access | write_access);
-    const bool readable = target != INVALID_HANDLE_VALUE;
-    if (!readable && GetLastError() == ERROR_ACCESS_DENIED) target = open(write_access);
+    HANDLE found = CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (found == INVALID_HANDLE_VALUE) return false;
+    HANDLE target = INVALID_HANDLE_VALUE;
+    bool readable = false;
+    if (may_be_same_file(identity_of(found), judged)) {
+      target = reopen(found, read_access | write_access, FILE_SHARE_READ);
+      readable = target != INVALID_HANDLE_VALUE;
+      if (!readable && GetLastError() == ERROR_ACCESS_DENIED) target = reopen(found, write_access, FILE_SHARE_READ);
+    }
+    CloseHandle(found);
     if (target == INVALID_HANDLE_VALUE) return false;
     const FileHandle file{number_of(target)};
     std::string old_bytes, new_bytes;
     LARGE_INTEGER old_size{};
-    bool written = may_be_same_file(identity_of(target), judged) && GetFileSizeEx(target, &old_size);
+    bool written = GetFileSizeEx(target, &old_size) != 0;
     if (written && write) {
       const bool can_restore = readable && read_whole(target, old_bytes);
       written = (can_restore || !readable) && read_whole(handle_of(writing.file), new_bytes) &&

@@ -34,11 +34,15 @@ HANDLE open_held(const std::wstring& name, DWORD flags) {
   return CreateFileW(name.c_str(), FILE_READ_ATTRIBUTES, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+// A link: a reparse point that names another file or folder (a symbolic
+// link, a junction). Other reparse points hold the file itself, its data kept
+// elsewhere by a filter (deduplication, compression by compact /exe, files of
+// a cloud such as OneDrive): those are the file, and no link.
 bool is_reparse_point(HANDLE file) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   return file != INVALID_HANDLE_VALUE && GetFileType(file) == FILE_TYPE_DISK &&
          GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof tag) &&
-         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+         (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(tag.ReparseTag);
 }
 
 // The folder a path names its file in, the backslash of a drive's root kept.
