@@ -306,6 +306,9 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
          EXPECT_TRUE(shell("[ \"$(getfacl -cp " + c + "/app/pod.ini | tr -s '\\n' ' ')\" = "
                            "'user::rw- user:1002:r-- group::r-- mask::r-- other::--- ' ]"));
        }},
+      {"an append-only folder its user may not read: in place",
+       [&](const std::string& c) { own(c + "/app", unprivileged_id, 0300), own(c + "/app/pod.ini", unprivileged_id, 0644), append_only = shell("chattr +a " + c + "/app 2>/dev/null"); },
+       false, updating, {{"app/pod.ini", installed}}, unprivileged_id, 0, [&](const std::string& c) { EXPECT_TRUE(!append_only || shell("chattr -a " + c + "/app")); }},
       {"daemon's link in its folder, where a second entry of its group's number lets another account in",
        [&](const std::string& c) { daemons_link(c, "{groups}x:x:1:nobody\n"); }, true, updating + "Error: cannot write pod.ini file\n", {{"ledger", "ledger"}}, 1},
       {"daemon's link in its folder of its group alone, after a group of thousands of members",
