@@ -149,6 +149,12 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
     own(c + "/" + name, user, 0);
   };
   auto shell = [](const std::string& command) { return std::system(command.c_str()) == 0; };
+  // daemon's link to its file, in its folder that its group may change, for a run that sees `groups` as the group database.
+  auto daemons_link = [&](const std::string& c, const std::string& groups) {
+    own(c + "/app", 1, 0775), write_file(c + "/ledger", "ledger"), own(c + "/ledger", 1, 0600), std::remove((c + "/app/pod.ini").c_str());
+    symlink("../ledger", (c + "/app/pod.ini").c_str()), own(c + "/app/pod.ini", 1, 0), write_file(c + "/group", replace_all(groups, "{groups}", *read_file("/etc/group")));
+    target_.wrapper.insert(target_.wrapper.begin(), {"unshare", "-m", "sh", "-c", "mount --bind ../group /etc/group && exec \"$@\"", "sh"});
+  };
   bool kept_extras = false, append_only = false;
   struct Case {
     const char* name;
@@ -300,6 +306,13 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
          EXPECT_TRUE(shell("[ \"$(getfacl -cp " + c + "/app/pod.ini | tr -s '\\n' ' ')\" = "
                            "'user::rw- user:1002:r-- group::r-- mask::r-- other::--- ' ]"));
        }},
+      {"an append-only folder its user may not read: in place",
+       [&](const std::string& c) { own(c + "/app", unprivileged_id, 0300), own(c + "/app/pod.ini", unprivileged_id, 0644), append_only = shell("chattr +a " + c + "/app 2>/dev/null"); },
+       false, updating, {{"app/pod.ini", installed}}, unprivileged_id, 0, [&](const std::string& c) { EXPECT_TRUE(!append_only || shell("chattr -a " + c + "/app")); }},
+      {"daemon's link in its folder, where a second entry of its group's number lets another account in",
+       [&](const std::string& c) { daemons_link(c, "{groups}x:x:1:nobody\n"); }, true, updating + "Error: cannot write pod.ini file\n", {{"ledger", "ledger"}}, 1},
+      {"daemon's link in its folder of its group alone, after a group of thousands of members",
+       [&](const std::string& c) { daemons_link(c, "big:x:4000:" + std::string(99999, 'm') + "\n{groups}"); }, true, updating, {{"ledger", installed}}, 1},
   };
   int number = 0;
   for (const Case& c : cases) {
@@ -311,6 +324,7 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
     for (const std::string& file : files_below(folder)) chmod((folder + "/" + file).c_str(), 0666);
     chmod(folder.c_str(), 0755);
     for (const char* inside : {"/pods", "/pods/0", "/app"}) chmod((folder + inside).c_str(), 0777);
+    const std::vector<std::string> wrapper = target_.wrapper;
     c.prepare(folder);
     Finished done = run({"/u", "/2", folder + "/pods"}, folder + "/app",
                         {.unprivileged = !c.as_root, .file_size_limit = c.file_size_limit});
@@ -325,6 +339,7 @@ TEST_F(RealFaults, FilesAndFoldersThatMayOrMayNotBeWritten) {
       EXPECT_EQ(status.st_uid, c.pod_ini_owner);
     }
     if (c.check) c.check(folder);
+    target_.wrapper = wrapper;
     for (const auto& entry : std::filesystem::directory_iterator(folder + "/app")) {
       EXPECT_EQ(entry.path().filename(), "pod.ini");
     }

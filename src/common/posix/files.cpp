@@ -24,10 +24,14 @@ namespace {
 
 using namespace posix;
 
-// A folder marked append-only lets a new file be made but neither renamed nor removed.
+// A folder marked append-only lets a new file be made but neither renamed nor
+// removed. One open only to find names in (mode 0300) answers no ioctl: its
+// status tells instead.
 bool is_append_only(int folder) {
   int flags = 0;
-  return ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+  if (ioctl(folder, FS_IOC_GETFLAGS, &flags) == 0) return (flags & FS_APPEND_FL) != 0;
+  struct statx status {};
+  return statx(folder, "", AT_EMPTY_PATH, 0, &status) == 0 && (status.stx_attributes & STATX_ATTR_APPEND) != 0;
 }
 
 // Locked, so that two runs never write it at once; its length read only then.

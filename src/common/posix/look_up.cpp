@@ -26,34 +26,73 @@ void Found::release() {
 
 namespace {
 
+// Calls `ask` (a getpw/getgr *_r call) with more room while it needs more: the
+// files database answers ERANGE for any line too long for the buffer, even
+// one of another group (a group of thousands of members), and then gives the
+// same entry again.
+template <typename Ask>
+int with_room(std::vector<char>& buffer, Ask ask) {
+  int error;
+  while ((error = ask(buffer.data(), buffer.size())) == ERANGE && buffer.size() < 64 * 1024 * 1024) {
+    buffer.resize(buffer.size() * 2);
+  }
+  return error;
+}
+
+// True where every entry the group database lists for `group` has the name
+// `name` and no member but it: a second entry of the same number (groupadd -o)
+// gives its members that group as well, whatever getgrgid answers.
+bool no_other_entry_of_group(gid_t group, const std::string& name, std::vector<char>& buffer) {
+  bool alone = true;
+  setgrent();
+  for (;;) {
+    struct group entry {};
+    struct group* found = nullptr;
+    const int error = with_room(buffer, [&](char* room, std::size_t size) { return getgrent_r(&entry, room, size, &found); });
+    if (error == ENOENT || (error == 0 && found == nullptr)) break;
+    if (error != 0) {
+      alone = false;
+      break;
+    }
+    if (entry.gr_gid != group) continue;
+    alone = name == entry.gr_name;
+    for (char** member = entry.gr_mem; alone && *member != nullptr; ++member) alone = name == *member;
+    if (!alone) break;
+  }
+  endgrent();
+  return alone;
+}
+
 // A group that no account but the folder's owner is in, as Debian's per-user
 // groups with umask 002: the owner's primary group, of the owner's name, that
-// lists no other member, and that no other account the account database
-// lists has as its primary group. Anything the database cannot answer is no.
+// lists no other member, under no second entry of its number either, and that
+// no other account the account database lists has as its primary group.
+// Anything the database cannot answer is no.
 bool ask_whether_group_is_owners_alone(uid_t owner, gid_t group) {
   std::vector<char> buffer(64 * 1024);
   passwd account{};
   passwd* account_found = nullptr;
-  if (getpwuid_r(owner, &account, buffer.data(), buffer.size(), &account_found) != 0 || account_found == nullptr ||
-      account.pw_gid != group) {
+  if (with_room(buffer, [&](char* room, std::size_t size) { return getpwuid_r(owner, &account, room, size, &account_found); }) != 0 ||
+      account_found == nullptr || account.pw_gid != group) {
     return false;
   }
   const std::string name = account.pw_name;
   struct group entry {};
   struct group* group_found = nullptr;
-  if (getgrgid_r(group, &entry, buffer.data(), buffer.size(), &group_found) != 0 || group_found == nullptr ||
-      name != entry.gr_name) {
+  if (with_room(buffer, [&](char* room, std::size_t size) { return getgrgid_r(group, &entry, room, size, &group_found); }) != 0 ||
+      group_found == nullptr || name != entry.gr_name) {
     return false;
   }
   for (char** member = entry.gr_mem; *member != nullptr; ++member) {
     if (name != *member) return false;
   }
+  if (!no_other_entry_of_group(group, name, buffer)) return false;
   bool alone = true;
   setpwent();
   for (;;) {
     passwd other{};
     passwd* other_found = nullptr;
-    const int error = getpwent_r(&other, buffer.data(), buffer.size(), &other_found);
+    const int error = with_room(buffer, [&](char* room, std::size_t size) { return getpwent_r(&other, room, size, &other_found); });
     if (error == ENOENT || (error == 0 && other_found == nullptr)) break;
     if (error != 0 || (other.pw_gid == group && other.pw_uid != owner)) {
       alone = false;

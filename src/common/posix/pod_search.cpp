@@ -27,7 +27,7 @@ bool is_visible_plain_name(const std::string& name) {
 bool is_regular_file(int directory, const dirent64& entry) {
   if (entry.d_type == DT_REG) return true;
   if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
-  struct stat status;
+  struct stat status {};  // a name gone before it is asked about is no pod
   if (entry.d_type == DT_UNKNOWN &&
       (fstatat(directory, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISLNK(status.st_mode))) {
     return S_ISREG(status.st_mode);
